@@ -1,0 +1,136 @@
+#include "ztio.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+ssize_t ZTReadFull(int fd, void* buf, size_t n) {
+  size_t done = 0;
+  auto* p = static_cast<unsigned char*>(buf);
+  while (done < n) {
+    ssize_t r = read(fd, p + done, n - done);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (r == 0) break;
+    done += static_cast<size_t>(r);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+int ZTWriteFull(int fd, const void* buf, size_t n) {
+  size_t done = 0;
+  const auto* p = static_cast<const unsigned char*>(buf);
+  while (done < n) {
+    ssize_t w = write(fd, p + done, n - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return -1;
+    done += static_cast<size_t>(w);
+  }
+  return 0;
+}
+
+int ZTCopyBytes(int in, int out, uint64_t n, unsigned char* buf, size_t bufSize) {
+  while (n > 0) {
+    size_t chunk = static_cast<size_t>(std::min<uint64_t>(n, bufSize));
+    ssize_t got = ZTReadFull(in, buf, chunk);
+    if (got != static_cast<ssize_t>(chunk)) return ZT_COPY_SHORT_READ;
+    if (ZTWriteFull(out, buf, chunk) != 0) return ZT_COPY_WRITE_FAILED;
+    n -= chunk;
+  }
+  return ZT_COPY_OK;
+}
+
+int ZTCopyBytes_FP(FILE* in, FILE* out, uint64_t n, unsigned char* buf, size_t bufSize) {
+  while (n > 0) {
+    size_t chunk = static_cast<size_t>(std::min<uint64_t>(n, bufSize));
+    if (fread(buf, 1, chunk, in) != chunk) return ZT_COPY_SHORT_READ;
+    if (fwrite(buf, 1, chunk, out) != chunk) return ZT_COPY_WRITE_FAILED;
+    n -= chunk;
+  }
+  return ZT_COPY_OK;
+}
+
+int ZTSkipBytes_FP(FILE* in, uint64_t n, unsigned char* buf, size_t bufSize) {
+  while (n > 0) {
+    size_t chunk = static_cast<size_t>(std::min<uint64_t>(n, bufSize));
+    if (fread(buf, 1, chunk, in) != chunk) return ZT_COPY_SHORT_READ;
+    n -= chunk;
+  }
+  return ZT_COPY_OK;
+}
+
+int ZTCopyAll(int in, int out, unsigned char* buf, size_t bufSize, uint64_t* total) {
+  uint64_t count = 0;
+  for (;;) {
+    ssize_t got = read(in, buf, bufSize);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      if (total) *total = count;
+      return ZT_COPY_SHORT_READ;
+    }
+    if (got == 0) break;
+    if (ZTWriteFull(out, buf, static_cast<size_t>(got)) != 0) {
+      if (total) *total = count;
+      return ZT_COPY_WRITE_FAILED;
+    }
+    count += static_cast<uint64_t>(got);
+  }
+  if (total) *total = count;
+  return ZT_COPY_OK;
+}
+
+size_t ZTLinesPerChunk(size_t bytesPerLine, size_t chunkBytes) {
+  if (bytesPerLine == 0) return 1;
+  return std::max<size_t>(1, chunkBytes / bytesPerLine);
+}
+
+ZTTempStream::ZTTempStream() : fp_(tmpfile()) {}
+ZTTempStream::~ZTTempStream() {
+  if (fp_) fclose(fp_);
+}
+
+ZTFd::~ZTFd() { reset(); }
+void ZTFd::reset(int fd) {
+  if (fd_ > 2) close(fd_);
+  fd_ = fd;
+}
+
+ZTStream::~ZTStream() { close(); }
+int ZTStream::close() {
+  if (!fp_) return 0;
+  int rc = 0;
+  if (fp_ == stdin || fp_ == stdout) {
+    rc = fflush(fp_) == 0 && !ferror(fp_) ? 0 : -1;
+  } else {
+    bool err = ferror(fp_) != 0;
+    rc = (fclose(fp_) == 0 && !err) ? 0 : -1;
+  }
+  fp_ = nullptr;
+  return rc;
+}
+
+int ZTParseFilterArgs(int argc, char* argv[], int minArgc, int maxArgc, ZTFilterArgs* args) {
+  if (argc < minArgc || argc > maxArgc || argc < 6) return -1;
+  args->jobId = argv[1];
+  args->user = argv[2];
+  args->title = argv[3];
+  args->copies = atoi(argv[4]);
+  args->options = argv[5];
+  args->inputFile = argc > 6 ? argv[6] : nullptr;
+  args->outputFile = argc > 7 ? argv[7] : nullptr;
+  return 0;
+}
+
+FILE* ZTOpenInput_FP(const char* path) { return path ? fopen(path, "rb") : stdin; }
+FILE* ZTOpenOutput_FP(const char* path) { return path ? fopen(path, "wb") : stdout; }
+int ZTOpenInput(const char* path) { return path ? open(path, O_RDONLY | O_CLOEXEC) : 0; }
+int ZTOpenOutput(const char* path) {
+  return path ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666) : 1;
+}
+
+int ZTFlushCheck_FP(FILE* fp) { return (fflush(fp) == 0 && !ferror(fp)) ? 0 : -1; }

@@ -1,0 +1,107 @@
+// Shared I/O mechanisms of the filters: full reads and writes that repeat
+// short transfers, chunked copies, lines per chunk, temporary spool files and
+// the CUPS filter command line. Callers pass the chunk size and own buffers.
+// Nothing here prints; results are codes that each program turns into its
+// own message.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <sys/types.h>
+
+// Reads up to n bytes, repeating short reads and EINTR. Returns the number of
+// bytes read (less than n only at end of file), or -1 on a read error.
+ssize_t ZTReadFull(int fd, void* buf, size_t n);
+// Writes all n bytes, repeating short writes and EINTR. 0 or -1.
+int ZTWriteFull(int fd, const void* buf, size_t n);
+
+// Results of the copy helpers.
+enum ZTCopyResult {
+  ZT_COPY_OK = 0,
+  ZT_COPY_SHORT_READ = -1,  // the input ended (or failed) before n bytes
+  ZT_COPY_WRITE_FAILED = -2,
+};
+
+// Copies exactly n bytes from in to out through buf (bufSize > 0).
+int ZTCopyBytes(int in, int out, uint64_t n, unsigned char* buf, size_t bufSize);
+int ZTCopyBytes_FP(FILE* in, FILE* out, uint64_t n, unsigned char* buf, size_t bufSize);
+// Reads and drops n bytes (works on pipes, where seeking does not).
+int ZTSkipBytes_FP(FILE* in, uint64_t n, unsigned char* buf, size_t bufSize);
+// Copies everything up to end of file; *total receives the byte count.
+int ZTCopyAll(int in, int out, unsigned char* buf, size_t bufSize, uint64_t* total);
+
+// Whole lines that fit in a chunk, never fewer than one.
+size_t ZTLinesPerChunk(size_t bytesPerLine, size_t chunkBytes);
+
+// An anonymous temporary stream (tmpfile): removed by the system when closed
+// or when the process ends, so no path is ever left behind.
+class ZTTempStream {
+ public:
+  ZTTempStream();
+  ~ZTTempStream();
+  ZTTempStream(const ZTTempStream&) = delete;
+  ZTTempStream& operator=(const ZTTempStream&) = delete;
+  FILE* get() const { return fp_; }
+  explicit operator bool() const { return fp_ != nullptr; }
+
+ private:
+  FILE* fp_;
+};
+
+// A descriptor closed on destruction.
+class ZTFd {
+ public:
+  explicit ZTFd(int fd = -1) : fd_(fd) {}
+  ~ZTFd();
+  ZTFd(const ZTFd&) = delete;
+  ZTFd& operator=(const ZTFd&) = delete;
+  int get() const { return fd_; }
+  int release() { int f = fd_; fd_ = -1; return f; }
+  void reset(int fd = -1);
+
+ private:
+  int fd_;
+};
+
+// A stdio stream closed on destruction unless it is stdin/stdout.
+class ZTStream {
+ public:
+  explicit ZTStream(FILE* fp = nullptr) : fp_(fp) {}
+  ~ZTStream();
+  ZTStream(const ZTStream&) = delete;
+  ZTStream& operator=(const ZTStream&) = delete;
+  FILE* get() const { return fp_; }
+  // Closes now and reports whether the close (final flush) succeeded.
+  int close();
+
+ private:
+  FILE* fp_;
+};
+
+// The CUPS filter command line: job-id user title copies options [file [outfile]].
+struct ZTFilterArgs {
+  const char* jobId = nullptr;
+  const char* user = nullptr;
+  const char* title = nullptr;
+  int copies = 1;              // atoi of argv[4]
+  const char* options = nullptr;
+  const char* inputFile = nullptr;   // argv[6] or null
+  const char* outputFile = nullptr;  // argv[7] or null (filters that take one)
+};
+
+// Fills args from argv when argc lies in [minArgc, maxArgc]; 0 or -1.
+int ZTParseFilterArgs(int argc, char* argv[], int minArgc, int maxArgc, ZTFilterArgs* args);
+
+// Opens the input as a stream: stdin when path is null. nullptr on failure.
+FILE* ZTOpenInput_FP(const char* path);
+// Opens the output as a stream: stdout when path is null (created/truncated
+// with mode 0666 minus umask otherwise). nullptr on failure.
+FILE* ZTOpenOutput_FP(const char* path);
+// Descriptor forms: 0 / 1 when path is null, -1 on failure.
+int ZTOpenInput(const char* path);
+int ZTOpenOutput(const char* path);
+
+// Flushes a stream and reports whether everything written so far reached the
+// file: 0 when clean, -1 when the flush failed or the stream had an error.
+int ZTFlushCheck_FP(FILE* fp);
