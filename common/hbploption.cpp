@@ -123,17 +123,17 @@ void ReleasePPDSetting(ppd_file_t* ppd, int numOptions, cups_option_t* options) 
 
 // ---- Choice readers --------------------------------------------------------
 
+const char* GetMarkedChoiceName(ppd_file_t* ppd, const char* keyword) {
+  ppd_choice_t* c = ppd ? ppdFindMarkedChoice(ppd, keyword) : nullptr;
+  return c ? c->choice : nullptr;
+}
+
 namespace {
 
 struct ChoiceCode {
   const char* choice;
   int code;
 };
-
-const char* MarkedChoiceName(ppd_file_t* ppd, const char* keyword) {
-  ppd_choice_t* c = ppd ? ppdFindMarkedChoice(ppd, keyword) : nullptr;
-  return c ? c->choice : nullptr;
-}
 
 const char* PrefixedMarkedChoiceName(ppd_file_t* ppd, const char* keyword) {
   ppd_choice_t* c = ppd ? VI_FindMarkedChoice(ppd, keyword) : nullptr;
@@ -190,8 +190,8 @@ constexpr ChoiceCode kInputSlots[] = {
 }  // namespace
 
 int GetPageSizeSetting(ppd_file_t* ppd, ppd_size_t** size) {
-  const char* name = MarkedChoiceName(ppd, "PageSize");
-  if (!name) name = MarkedChoiceName(ppd, "PageRegion");
+  const char* name = GetMarkedChoiceName(ppd, "PageSize");
+  if (!name) name = GetMarkedChoiceName(ppd, "PageRegion");
   if (!name) {
     fputs("ERROR: No PageSize & PageRegion specified.\n", stderr);
     return -1;
@@ -203,14 +203,14 @@ int GetPageSizeSetting(ppd_file_t* ppd, ppd_size_t** size) {
 }
 
 int GetInputSlotSetting(ppd_file_t* ppd) {
-  const char* name = MarkedChoiceName(ppd, "InputSlot");
+  const char* name = GetMarkedChoiceName(ppd, "InputSlot");
   return name ? MapChoice(name, kInputSlots, 0) : 1;
 }
 
-int GetCollateSetting(ppd_file_t* ppd) { return TrueFalse(MarkedChoiceName(ppd, "Collate"), 1); }
+int GetCollateSetting(ppd_file_t* ppd) { return TrueFalse(GetMarkedChoiceName(ppd, "Collate"), 1); }
 
 int GetDuplexSetting(ppd_file_t* ppd, int checkConflict) {
-  const char* name = MarkedChoiceName(ppd, "Duplex");
+  const char* name = GetMarkedChoiceName(ppd, "Duplex");
   if (!name) return 0;
   static constexpr ChoiceCode kDuplex[] = {{"DuplexNoTumble", 1}, {"DuplexTumble", 2}};
   int value = MapChoice(name, kDuplex, 0);
@@ -222,17 +222,17 @@ int GetDuplexSetting(ppd_file_t* ppd, int checkConflict) {
   return value;
 }
 
-int GetDuplexUnitSetting(ppd_file_t* ppd) { return TrueFalse(MarkedChoiceName(ppd, "Option2"), -1); }
+int GetDuplexUnitSetting(ppd_file_t* ppd) { return TrueFalse(GetMarkedChoiceName(ppd, "Option2"), -1); }
 
 int GetResolution(ppd_file_t* ppd) {
-  const char* name = MarkedChoiceName(ppd, "QKOutputMode");
+  const char* name = GetMarkedChoiceName(ppd, "QKOutputMode");
   if (!name) return -1;
   static constexpr ChoiceCode kRes[] = {{"600x600", 600}, {"300x300", 300}};
   return MapChoice(name, kRes, 600);
 }
 
 int GetSecurityPrint(ppd_file_t* ppd) {
-  const char* name = MarkedChoiceName(ppd, "QKSecurityPrint");
+  const char* name = GetMarkedChoiceName(ppd, "QKSecurityPrint");
   if (!name) return -1;
   static constexpr ChoiceCode kSec[] = {
       {"Off", 1}, {"Public", 2}, {"Private", 3}, {"Security", 4}, {"Proof", 5}};
@@ -240,14 +240,14 @@ int GetSecurityPrint(ppd_file_t* ppd) {
 }
 
 int GetLetterheadDuplexModeSetting(ppd_file_t* ppd) {
-  const char* name = MarkedChoiceName(ppd, "QKLetterHeadDuplexMode");
+  const char* name = GetMarkedChoiceName(ppd, "QKLetterHeadDuplexMode");
   if (!name) return -1;
   static constexpr ChoiceCode kModes[] = {{"DupAuto", 0}, {"DupOff", 1}, {"DupOn", 2}};
   return MapChoice(name, kModes, 0);
 }
 
 int CheckIfDriverColorMatching(ppd_file_t* ppd) {
-  const char* name = MarkedChoiceName(ppd, "QKDocumentType");
+  const char* name = GetMarkedChoiceName(ppd, "QKDocumentType");
   if (!name) return -1;
   return strcmp(name, "Off") == 0 ? 0 : 1;
 }
@@ -344,7 +344,7 @@ int GetMemoryModuleSetting(ppd_file_t* ppd) {
   if (attr) {
     value = attr->value ? attr->value : "";
   } else {
-    value = MarkedChoiceName(ppd, "InstalledMemory");
+    value = GetMarkedChoiceName(ppd, "InstalledMemory");
     if (!value) return -1;
   }
   if (strcmp(value, "False") == 0) return 0;
@@ -376,7 +376,7 @@ int GetPageSizeNameFromPageSize(ppd_file_t* ppd, float width, float length, char
 }
 
 int CheckIfDeviceCopies(ppd_file_t* ppd) {
-  const char* collate = MarkedChoiceName(ppd, "Collate");
+  const char* collate = GetMarkedChoiceName(ppd, "Collate");
   if (collate && strcmp(collate, "True") != 0) return 1;
   if (GetSecurityPrint(ppd) >= 2) return 1;
   ppd_attr_t* support = ppd ? ppdFindAttr(ppd, "QKSupportDeviceCollate", nullptr) : nullptr;

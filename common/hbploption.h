@@ -82,6 +82,9 @@ inline bool IsMonochromeColorMode(int mode) { return mode == 1 || mode == 9 || m
 
 // ---- Choice readers --------------------------------------------------------
 
+// The name of the marked choice of a plain keyword, or null.
+const char* GetMarkedChoiceName(ppd_file_t* ppd, const char* keyword);
+
 int GetPageSizeSetting(ppd_file_t* ppd, ppd_size_t** size);
 int GetInputSlotSetting(ppd_file_t* ppd);
 int GetCollateSetting(ppd_file_t* ppd);

@@ -94,11 +94,6 @@ bool IsPPDAttrTrue(ppd_file_t* ppd, const char* keyword) {
   return attr && attr->value && strcmp(attr->value, "True") == 0;
 }
 
-const char* GetMarkedChoiceName(ppd_file_t* ppd, const char* keyword) {
-  ppd_choice_t* choice = ppd ? ppdFindMarkedChoice(ppd, keyword) : nullptr;
-  return choice ? choice->choice : nullptr;
-}
-
 namespace {
 
 // Rows DATE and TIME: the local time at writing.

@@ -64,5 +64,3 @@ void WriteColorProcessing(FILE* fp, ppd_file_t* ppd, const ColorSetting* color, 
 
 // True when the PPD attribute keyword exists with exactly the value "True".
 bool IsPPDAttrTrue(ppd_file_t* ppd, const char* keyword);
-// The name of the marked choice of the plain option keyword, or null.
-const char* GetMarkedChoiceName(ppd_file_t* ppd, const char* keyword);
