@@ -1,0 +1,400 @@
+// The compression filter as CUPS runs it: coded page layout, decoding the
+// streams back to the input pixels, the fallback and its threshold, and every
+// failure with its message and status.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "mivocore.h"
+#include "mivorecompressor.h"
+#include "runfilter.h"
+#include "ztstreams.h"
+
+namespace {
+
+// The documented parameter set of a coded page.
+mivo::Info PageInfo(int width, int height, bool colour, bool lead) {
+  mivo::Info info;
+  info.marker_table = mivo::MARKER_TABLE_5;
+  info.multi_stream = true;
+  info.ihdr_level = 195;
+  info.width = width / 8 * 8 + 8 + (lead ? 8 : 0);
+  info.height = height;
+  info.image_bit = colour ? 32 : 8;
+  info.initial_component = colour ? 255 : 0;
+  int differ[5] = {1, 129, 128, 130, colour ? 131 : 8};
+  std::copy(differ, differ + 5, info.differ);
+  return info;
+}
+
+struct Body {
+  uint32_t words[4];
+  std::string streams[5];  // by sink number
+};
+
+// Splits a coded page body into its length words and streams.
+Body SplitBody(const ParsedPage& page, bool colour) {
+  Body b{};
+  EXPECT_GE(page.data.size(), 16u);
+  std::memcpy(b.words, page.data.data(), 16);
+  size_t pos = 16;
+  if (colour) {
+    const int order[5] = {0, 4, 1, 2};
+    for (int i = 0; i < 4; ++i) {
+      b.streams[order[i]] = page.data.substr(pos, b.words[i]);
+      pos += b.words[i];
+    }
+    b.streams[3] = page.data.substr(pos);
+  } else {
+    b.streams[0] = page.data.substr(16, b.words[0]);
+    b.streams[1] = page.data.substr(16 + b.words[0], b.words[1]);
+  }
+  return b;
+}
+
+struct Reader {
+  const std::string* s;
+  size_t pos;
+};
+
+// Decodes a coded page into its coded lines (lead pixels and fill included).
+std::string DecodePage(const ParsedPage& page, int sourceWidth, bool colour, bool lead) {
+  Body b = SplitBody(page, colour);
+  mivo::Info info = PageInfo(sourceWidth, page.header.height, colour, lead);
+  Reader r[5];
+  for (int i = 0; i < 5; ++i) {
+    r[i] = Reader{&b.streams[i], 0};
+    info.in_context[i] = &r[i];
+  }
+  info.callback_in = [](void* ctx, unsigned char* buf, size_t n) {
+    auto* rd = static_cast<Reader*>(ctx);
+    size_t k = rd->s->copy(reinterpret_cast<char*>(buf), n, rd->pos);
+    rd->pos += k;
+    return k;
+  };
+  std::string out;
+  info.callback_out = [](void* ctx, const unsigned char* buf, size_t n) {
+    static_cast<std::string*>(ctx)->append(reinterpret_cast<const char*>(buf), n);
+    return n;
+  };
+  info.out_context[0] = &out;
+  mivo::CoreDec dec(info);
+  for (int y = 0; y < page.header.height; ++y) dec.decode_line();
+  dec.terminate();
+  return out;
+}
+
+// The coded lines the filter should produce for an input page.
+std::string ExpectedLines(const std::string& pixels, int width, int height, bool colour, bool lead) {
+  const size_t comps = colour ? 4 : 1;
+  const size_t coded = static_cast<size_t>(width / 8 * 8 + 8 + (lead ? 8 : 0));
+  std::string out;
+  for (int y = 0; y < height; ++y) {
+    std::string line(coded * comps, '\0');
+    size_t at = 0;
+    if (lead) {
+      std::memset(&line[0], 255, comps);
+      at = 8 * comps;
+    }
+    for (int x = 0; x < width; ++x) {
+      const char* px = &pixels[(static_cast<size_t>(y) * width + x) * 4];
+      if (colour) {
+        std::memcpy(&line[at], px, 4);
+        at += 4;
+      } else {
+        line[at++] = px[3];
+      }
+    }
+    out += line;
+  }
+  return out;
+}
+
+std::string Ppd(const std::string& extra = "") {
+  static std::vector<std::unique_ptr<TempFile>> keep;
+  keep.push_back(std::make_unique<TempFile>(SamplePPDText({}, extra), ".ppd"));
+  return keep.back()->path();
+}
+
+FilterResult RunMivo5(const std::string& input, const std::string& ppd, const std::string& options = "") {
+  RunOptions o;
+  o.ppd = ppd;
+  return RunFilter(FilterArgv("ztmivo5", options), input, o);
+}
+
+struct LayoutCase {
+  bool colour;
+  bool lead;
+  int width;
+};
+
+class MivoFilterLayout : public ::testing::TestWithParam<LayoutCase> {};
+
+TEST_P(MivoFilterLayout, HeaderWordsAndStreamsDecodeToTheInput) {
+  const LayoutCase c = GetParam();
+  const int h = 13;
+  ZTRasterHeader in = MakeHeader(c.width, h, 32, 3);
+  std::string pixels = PatternBytes(static_cast<size_t>(in.pageBytes), 42);
+  // Some flat areas so that runs appear beside noise.
+  std::memset(&pixels[0], 0, pixels.size() / 3);
+  std::string input = PageBytes(in, pixels) + PageBytes(in, std::string(in.pageBytes, '\0'));
+  std::string extra = c.lead ? "*QKNeedLPHMarker: \"True\"\n" : "";
+  FilterResult r = RunMivo5(input, Ppd(extra), c.colour ? "" : "QKColorMode=Mono");
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto pages = ParseStream(r.out);
+  ASSERT_EQ(pages.size(), 2u);
+  for (int p = 0; p < 2; ++p) {
+    const ParsedPage& page = pages[p];
+    ZTRasterHeader want = in;
+    want.width = in.width + (c.lead ? 8 : 0);
+    want.encoding = c.lead ? 7 : 6;
+    want.colorSpace = c.colour ? 3 : 0;
+    want.pageBytes = static_cast<int32_t>(page.data.size());
+    EXPECT_EQ(HeaderBytes(page.header), HeaderBytes(want));
+    Body b = SplitBody(page, c.colour);
+    if (c.colour) {
+      EXPECT_EQ(b.words[0] + b.words[1] + b.words[2] + b.words[3] + b.streams[3].size() + 16, page.data.size());
+    } else {
+      EXPECT_EQ(b.words[2], 0u);
+      EXPECT_EQ(b.words[3], 0u);
+      EXPECT_EQ(16 + b.words[0] + b.words[1], page.data.size());
+    }
+    std::string source = p == 0 ? pixels : std::string(in.pageBytes, '\0');
+    EXPECT_EQ(DecodePage(page, c.width, c.colour, c.lead), ExpectedLines(source, c.width, h, c.colour, c.lead));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, MivoFilterLayout,
+                         ::testing::Values(LayoutCase{true, false, 37}, LayoutCase{true, true, 37},
+                                           LayoutCase{false, false, 37}, LayoutCase{false, true, 37},
+                                           LayoutCase{true, false, 16}, LayoutCase{false, false, 8}));
+
+// ---- Fallback ------------------------------------------------------------------
+
+// Every pixel error-coded (component 0 never repeats a neighbour); `pairs`
+// pairs of (2, 0) in component 1 each add four bits to stream 2.
+std::string TunedPage(int width, int height, int pairs) {
+  std::string px(static_cast<size_t>(width) * height * 4, '\0');
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) px[(static_cast<size_t>(y) * width + x) * 4] = static_cast<char>((x + 64 * y) & 255);
+  for (int k = 0; k < pairs; ++k) {
+    size_t at = static_cast<size_t>(k) * 4;  // pixel 2k of the page, counted from the start
+    px[at * 2 + 1] = 2;
+  }
+  return px;
+}
+
+uint64_t CodedSize(const std::string& px, int width, int height) {
+  mivo::Info info = PageInfo(width, height, true, false);
+  info.intake.source_width = width;
+  Reader r{&px, 0};
+  info.in_context[0] = &r;
+  info.callback_in = [](void* ctx, unsigned char* buf, size_t n) {
+    auto* rd = static_cast<Reader*>(ctx);
+    size_t k = rd->s->copy(reinterpret_cast<char*>(buf), n, rd->pos);
+    rd->pos += k;
+    return k;
+  };
+  info.callback_out = [](void*, const unsigned char*, size_t n) { return n; };
+  mivo::CoreEnc enc(info);
+  for (int y = 0; y < height; ++y) enc.encode_line();
+  return enc.terminate();
+}
+
+TEST(MivoFilterFallback, ExactlyTheThresholdIsKeptOneByteMoreIsRecompressed) {
+  const int w = 512, h = 1255;
+  const uint64_t target = 1048576;
+  // Find the number of pairs that makes the streams exactly 1 MiB.
+  int lo = 0, hi = 12000;
+  ASSERT_LT(CodedSize(TunedPage(w, h, lo), w, h), target);
+  ASSERT_GT(CodedSize(TunedPage(w, h, hi), w, h), target);
+  while (hi - lo > 1) {
+    int mid = (lo + hi) / 2;
+    (CodedSize(TunedPage(w, h, mid), w, h) <= target ? lo : hi) = mid;
+  }
+  ASSERT_EQ(CodedSize(TunedPage(w, h, lo), w, h), target);
+  int more = lo;
+  while (CodedSize(TunedPage(w, h, more), w, h) == target) ++more;
+  ASSERT_EQ(CodedSize(TunedPage(w, h, more), w, h), target + 1);
+
+  ZTRasterHeader in = MakeHeader(w, h, 32, 3);
+  std::string ppdText = SamplePPDText({{"*QKFallbackThreshold: \"80\"", "*QKFallbackThreshold: \"1\""}});
+  TempFile small(ppdText, ".ppd");
+
+  std::string exact = TunedPage(w, h, lo);
+  FilterResult r = RunMivo5(PageBytes(in, exact), small.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto pages = ParseStream(r.out);
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_EQ(pages[0].header.pageBytes, static_cast<int32_t>(target + 16));
+  EXPECT_EQ(DecodePage(pages[0], w, true, false), ExpectedLines(exact, w, h, true, false));
+
+  std::string over = TunedPage(w, h, more);
+  r = RunMivo5(PageBytes(in, over), small.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  pages = ParseStream(r.out);
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_LE(pages[0].header.pageBytes, static_cast<int32_t>(target + 16));
+  std::string decoded = DecodePage(pages[0], w, true, false);
+  EXPECT_EQ(decoded.size(), ExpectedLines(over, w, h, true, false).size());
+  EXPECT_NE(decoded, ExpectedLines(over, w, h, true, false));
+}
+
+TEST(MivoFilterFallback, FlattensOnlyLowContrastBlocksAndShrinksThePage) {
+  // A noisy mid-grey background with dark bars, coded above 1 MiB.
+  const int w = 900, h = 500;
+  std::mt19937 rng(8);
+  std::string px(static_cast<size_t>(w) * h * 4, '\0');
+  for (size_t i = 0; i < px.size(); ++i) px[i] = static_cast<char>(100 + rng() % 8);
+  for (int y = 40; y < h; y += 90)
+    for (int yy = y; yy < std::min(h, y + 20); ++yy)
+      for (int x = 50; x < w - 50; ++x) px[(static_cast<size_t>(yy) * w + x) * 4 + 3] = static_cast<char>(250);
+  ZTRasterHeader in = MakeHeader(w, h, 32, 3);
+  TempFile small(SamplePPDText({{"*QKFallbackThreshold: \"80\"", "*QKFallbackThreshold: \"1\""}},
+                               "*QKNeedLPHMarker: \"True\"\n"),
+                 ".ppd");
+  FilterResult r = RunMivo5(PageBytes(in, px), small.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto pages = ParseStream(r.out);
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_EQ(pages[0].header.encoding, 7u);
+  EXPECT_EQ(pages[0].header.width, w + 8);
+  EXPECT_LE(pages[0].header.pageBytes, 1048576 + 16);
+  EXPECT_GT(CodedSize(px, w, h), 1048576u);
+
+  std::string decoded = DecodePage(pages[0], w, true, true);
+  std::string original = ExpectedLines(px, w, h, true, true);
+  ASSERT_EQ(decoded.size(), original.size());
+  const size_t lineBytes = original.size() / h;
+  // Lead pixels and fill are untouched; every 3 x 3 block of a component is
+  // either unchanged or was of low contrast and now holds one value.
+  int flattened = 0;
+  for (int y0 = 0; y0 < h; y0 += 3) {
+    for (size_t x0 = 8; x0 < 8 + static_cast<size_t>(w); x0 += 3) {
+      for (size_t c = 0; c < 4; ++c) {
+        int lo = 255, hi = 0;
+        bool same = true, flat = true;
+        unsigned char first = static_cast<unsigned char>(decoded[y0 * lineBytes + x0 * 4 + c]);
+        for (int y = y0; y < std::min(h, y0 + 3); ++y)
+          for (size_t x = x0; x < std::min<size_t>(8 + w, x0 + 3); ++x) {
+            size_t at = y * lineBytes + x * 4 + c;
+            int v = static_cast<unsigned char>(original[at]);
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+            same = same && decoded[at] == original[at];
+            flat = flat && static_cast<unsigned char>(decoded[at]) == first;
+          }
+        if (!same) {
+          ASSERT_TRUE(flat && hi - lo <= 255 && first >= lo && first <= hi) << "block " << x0 << "," << y0;
+          ++flattened;
+        }
+      }
+    }
+  }
+  EXPECT_GT(flattened, 1000);
+  EXPECT_EQ(decoded.substr(0, 32), original.substr(0, 32));  // lead pixels
+}
+
+TEST(MivoFilterFallback, MonochromePagesAreNeverRecompressed) {
+  const int w = 1100, h = 1100;
+  ZTRasterHeader in = MakeHeader(w, h, 32, 3);
+  std::string px = PatternBytes(static_cast<size_t>(in.pageBytes), 5);
+  TempFile small(SamplePPDText({{"*QKFallbackThreshold: \"80\"", "*QKFallbackThreshold: \"1\""}}), ".ppd");
+  FilterResult r = RunMivo5(PageBytes(in, px), small.path(), "QKColorMode=Mono");
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto pages = ParseStream(r.out);
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_GT(pages[0].header.pageBytes, 1048576 + 16);
+  EXPECT_EQ(DecodePage(pages[0], w, false, false), ExpectedLines(px, w, h, false, false));
+}
+
+// ---- Failures --------------------------------------------------------------------
+
+struct FailureCase {
+  const char* name;
+  std::vector<std::string> argv;  // empty: the usual six arguments
+  std::string input;
+  bool missingPpd;
+  int status;
+  std::string message;
+  size_t outputPages;
+};
+
+std::string GoodPage() {
+  ZTRasterHeader h = MakeHeader(10, 4, 32, 3);
+  return PageBytes(h, PatternBytes(160, 1));
+}
+
+std::string BadDepthPage() {
+  ZTRasterHeader h = MakeHeader(10, 4, 24, 1);
+  return PageBytes(h, PatternBytes(120, 1));
+}
+
+std::string LyingPage() {
+  ZTRasterHeader h = MakeHeader(10, 4, 32, 3);
+  h.pageBytes = 100;
+  return PageBytes(h, PatternBytes(100, 1));
+}
+
+std::string TruncatedPage() {
+  ZTRasterHeader h = MakeHeader(10, 4, 32, 3);
+  return PageBytes(h, PatternBytes(100, 1));
+}
+
+class MivoFilterFails : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(MivoFilterFails, WithItsMessageAndStatus) {
+  const FailureCase& c = GetParam();
+  RunOptions o;
+  o.ppd = c.missingPpd ? "/nonexistent/ppd.ppd" : DataPath("korva-zt.ppd");
+  std::vector<std::string> argv = c.argv.empty() ? FilterArgv("ztmivo5") : c.argv;
+  if (!c.argv.empty()) argv[0] = ProgramPath("ztmivo5");
+  FilterResult r = RunFilter(argv, c.input, o);
+  EXPECT_EQ(r.status, c.status) << r.err;
+  EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  EXPECT_EQ(ParseStream(r.out).size(), c.outputPages);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MivoFilterFails,
+    ::testing::Values(
+        FailureCase{"TooFewArguments", {"x", "1", "u", "t", "1"}, "", false, 1,
+                    "ERROR: [Usage:] ztmivo5 job-id user title copies options [InFile]\n", 0},
+        FailureCase{"TooManyArguments", {"x", "1", "u", "t", "1", "", "/dev/null", "extra"}, "", false, 1,
+                    "ERROR: [Usage:] ztmivo5 job-id user title copies options [InFile]\n", 0},
+        FailureCase{"MissingInputFile", {"x", "1", "u", "t", "1", "", "/nonexistent/input"}, "", false, 255,
+                    "DEBUG: ztmivo5: Unable to open input file\n", 0},
+        FailureCase{"MissingPpd", {}, GoodPage(), true, 1, "ERROR: ztmivo5ch-bile: CreatePPDSetting() Error.\n", 0},
+        FailureCase{"TruncatedPageData", {}, GoodPage() + TruncatedPage(), false, 255,
+                    "ERROR: compress_mivo5ch - error occured.\nERROR: ztmivo5: Error in ztmivo5Proc = -1, 2 pages.\n",
+                    1},
+        FailureCase{"NotThirtyTwoBits", {}, GoodPage() + BadDepthPage() + GoodPage(), false, 1,
+                    "ERROR: ztmivo5: page 2: 24 bits per pixel, 32 needed.\n", 1},
+        FailureCase{"LyingPageBytes", {}, LyingPage() + GoodPage(), false, 1, "ERROR: ztmivo5: page 1: ", 0},
+        FailureCase{"EmptyInput", {}, "", false, 0, "", 0},
+        FailureCase{"PartialHeader", {}, GoodPage() + std::string(30, '\x01'), false, 0, "", 1}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+TEST(MivoFilterFails, ClosedOutputIsReported) {
+  RunOptions o;
+  o.ppd = DataPath("korva-zt.ppd");
+  o.closeStdoutEarly = true;
+  FilterResult r = RunFilter(FilterArgv("ztmivo5"), GoodPage(), o);
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("ERROR: ztmivo5"), std::string::npos) << r.err;
+}
+
+TEST(MivoFilterFails, InputFileArgumentIsRead) {
+  TempFile file(GoodPage());
+  RunOptions o;
+  o.ppd = DataPath("korva-zt.ppd");
+  std::vector<std::string> argv = FilterArgv("ztmivo5");
+  argv.push_back(file.path());
+  FilterResult r = RunFilter(argv, "", o);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ParseStream(r.out).size(), 1u);
+}
+
+}  // namespace
