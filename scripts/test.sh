@@ -16,5 +16,5 @@ run_suite() {
 }
 
 run_suite "$top/build"
-LSAN_OPTIONS=suppressions=$top/tests/lsan.supp ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+LSAN_OPTIONS=suppressions=$top/tests/lsan.supp:print_suppressions=0 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite "$top/build-asan" -DZT_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
