@@ -4,9 +4,10 @@
 set -euo pipefail
 packages=(
   build-essential cmake pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   libcups2-dev libcupsimage2-dev libpng-dev
   cups-client cups-ppdc
+  cups cups-daemon cups-ipp-utils cups-filters ghostscript python3-minimal
 )
 missing=()
 for p in "${packages[@]}"; do
