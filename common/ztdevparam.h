@@ -188,9 +188,9 @@ int ReadDlbFile(const char* path);
 int ReadDlbData(const unsigned char* data, size_t len);
 
 DlbLoadStatus DlbLastStatus();
-// Number of directory entries, blocks, records or slots of the last load
-// that were ignored as damaged (outside the image, index out of range,
-// slot beyond the table).
+// Number of directory tails, blocks and slots of the last load that were
+// ignored as damaged (reaching outside the image, or a record index not
+// below N). Slots beyond the table capacity are ignored without counting.
 int DlbDamagedCount();
 // The line (ending in "\n") the caller should print on stderr about the last
 // load, or null when there is nothing to say: the "ERROR:" texts above, or a

@@ -1,0 +1,394 @@
+// ztcolorconv: turns the RGB pages of a ZT raster stream into CMYK pages
+// (32 bits per pixel), adjusted RGB pages or grey pages, applying the job's
+// tone correction, image adjustments and the printer's colour tables.
+//
+// Usage: ztcolorconv job-id user title copies options [InFile] [OutFile]
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "hbploption.h"
+#include "ztcolorlut.h"
+#include "ztcolorsetting.h"
+#include "ztdevparam.h"
+#include "ztio.h"
+#include "ztraster.h"
+#include "ztrgboperation.h"
+
+namespace {
+
+constexpr size_t kChunkBytes = 1048576;  // input bytes per chunk (whole lines)
+
+enum OutputKind { OUTPUT_CMYK, OUTPUT_RGB, OUTPUT_GREY };
+
+// What every pixel of the job goes through; fixed at start-up.
+struct Conversion {
+  OutputKind kind = OUTPUT_CMYK;
+  bool matching = true;           // tone correction, adjustments and tables
+  bool mono = false;              // colour mode 1 or 17
+  bool invertGrey = false;        // grey output in colour mode 1 (black)
+  const cil_CSTParam* cst = nullptr;  // a usable block
+  const uint8_t* encode = cil_SRGBEncodeTable();
+  const cil_LCCParam* lcc = nullptr;   // null when no adjustment is asked for
+  const ZTPreparedLut* lut = nullptr;  // CMYK: A_DLUT_PRINT; RGB: RGB table; null when none
+  // Last-pixel cache: kept over chunks and pages.
+  uint32_t lastIn = 0xFFFFFFFFu;  // no 24-bit pixel matches at first
+  uint32_t lastOut = 0;
+  // Colours met before, direct-mapped by a hash of the pixel (2 MiB):
+  // photographs repeat most of their colours across the page, though
+  // seldom in a row. Each entry holds the pixel with bit 24 set (0 marks an
+  // empty entry) in its upper half and the result in its lower half.
+  uint64_t* recent = nullptr;
+};
+
+constexpr int kRecentBits = 18;
+constexpr size_t kRecentEntries = size_t{1} << kRecentBits;
+
+inline uint32_t PackRGB(uint8_t r, uint8_t g, uint8_t b) { return r | (g << 8) | (static_cast<uint32_t>(b) << 16); }
+
+// Converts one pixel; the result holds the output bytes from the lowest
+// byte up (C, M, Y, K / R, G, B / grey).
+inline uint32_t ConvertPixel(const Conversion& c, uint8_t r, uint8_t g, uint8_t b) {
+  // Paper white stays unprinted whatever the adjustments.
+  if (r == 255 && g == 255 && b == 255) {
+    switch (c.kind) {
+      case OUTPUT_CMYK: return 0;
+      case OUTPUT_RGB: return PackRGB(255, 255, 255);
+      case OUTPUT_GREY: return c.invertGrey ? 0 : 255;
+    }
+  }
+  if (c.matching) {
+    cil_CSTPixelInline(c.cst, c.encode, r, g, b);
+    if (c.lcc) cil_LCC_Conv_sBGR_Pixel(c.lcc, &r, &g, &b, &r, &g, &b);
+  }
+  switch (c.kind) {
+    case OUTPUT_CMYK: {
+      if (c.mono) return static_cast<uint32_t>(255 - ((19661 * r + 38666 * g + 7209 * b) >> 16)) << 24;
+      if (r == 255 && g == 255 && b == 255) return 0;
+      if (c.matching && c.lut) {
+        const uint64_t v = InterpolatePrepared(c.lut, r, g, b, 16);
+        return static_cast<uint32_t>((v & 0xFF) | ((v >> 8) & 0xFF00) | ((v >> 16) & 0xFF0000) |
+                                     ((v >> 24) & 0xFF000000u));
+      }
+      const uint8_t x = r > g ? (r > b ? r : b) : (g > b ? g : b);
+      return static_cast<uint32_t>(x - r) | (static_cast<uint32_t>(x - g) << 8) |
+             (static_cast<uint32_t>(x - b) << 16) | (static_cast<uint32_t>(255 - x) << 24);
+    }
+    case OUTPUT_RGB: {
+      if (c.matching && c.lut && !(r == 255 && g == 255 && b == 255)) {
+        const uint64_t v = InterpolatePrepared(c.lut, r, g, b, 15);
+        return static_cast<uint32_t>((v & 0xFF) | ((v >> 8) & 0xFF00) | ((v >> 16) & 0xFF0000));
+      }
+      return PackRGB(r, g, b);
+    }
+    case OUTPUT_GREY: {
+      uint8_t grey;
+      cil_NTSC_Conv_Pixel(&r, &g, &b, &grey);
+      return c.invertGrey ? 255u - grey : grey;
+    }
+  }
+  return 0;
+}
+
+// Converts a run of 3-byte pixels into out; OutBytes is 4, 3 or 1.
+template <int OutBytes>
+void ConvertRun(Conversion& c, const uint8_t* in, size_t pixels, uint8_t* out) {
+  uint32_t lastIn = c.lastIn, lastOut = c.lastOut;
+  for (size_t i = 0; i < pixels; ++i, in += 3, out += OutBytes) {
+    const uint32_t v = PackRGB(in[0], in[1], in[2]);
+    if (v != lastIn) {
+      lastIn = v;
+      uint64_t& e = c.recent[(v * 0x9E3779B1u) >> (32 - kRecentBits)];
+      const uint64_t key = static_cast<uint64_t>(v | 0x1000000u) << 32;
+      if ((e & 0xFFFFFFFF00000000ull) == key) {
+        lastOut = static_cast<uint32_t>(e);
+      } else {
+        lastOut = ConvertPixel(c, in[0], in[1], in[2]);
+        e = key | lastOut;
+      }
+    }
+    if constexpr (OutBytes == 4) {
+      out[0] = static_cast<uint8_t>(lastOut);
+      out[1] = static_cast<uint8_t>(lastOut >> 8);
+      out[2] = static_cast<uint8_t>(lastOut >> 16);
+      out[3] = static_cast<uint8_t>(lastOut >> 24);
+    } else if constexpr (OutBytes == 3) {
+      out[0] = static_cast<uint8_t>(lastOut);
+      out[1] = static_cast<uint8_t>(lastOut >> 8);
+      out[2] = static_cast<uint8_t>(lastOut >> 16);
+    } else {
+      out[0] = static_cast<uint8_t>(lastOut);
+    }
+  }
+  c.lastIn = lastIn;
+  c.lastOut = lastOut;
+}
+
+int OutputBytesPerPixel(OutputKind kind) { return kind == OUTPUT_CMYK ? 4 : kind == OUTPUT_RGB ? 3 : 1; }
+
+// Chunk buffers of the job: set up with the first page and enlarged when a
+// later page needs longer chunks, so a chunk never overruns them.
+struct ChunkBuffers {
+  std::unique_ptr<uint8_t[]> in, out;
+  size_t inSize = 0, outSize = 0;
+
+  bool Reserve(size_t inBytes, size_t outBytes) {
+    if (inBytes > inSize) {
+      in.reset(new (std::nothrow) uint8_t[inBytes]);
+      inSize = in ? inBytes : 0;
+      if (!in) return false;
+    }
+    if (outBytes > outSize) {
+      out.reset(new (std::nothrow) uint8_t[outBytes]);
+      outSize = out ? outBytes : 0;
+      if (!out) return false;
+    }
+    return true;
+  }
+};
+
+// The output header of a page; false when the page cannot be converted
+// (with the reason in *why).
+bool MakeOutputHeader(const ZTRasterHeader& in, OutputKind kind, ZTRasterHeader* out, const char** why) {
+  const int check = CheckZTRasterHeader(&in);
+  if (check != ZT_HEADER_OK && check != ZT_HEADER_CODED) {
+    *why = ZTHeaderCheckText(check);
+    return false;
+  }
+  if (check == ZT_HEADER_CODED || in.bitsPerPixel != 24 || in.colorSpace != ZT_CS_RGB || in.encoding != ZT_ENC_NONE) {
+    *why = "not an uncoded RGB page of 24 bits per pixel";
+    return false;
+  }
+  *out = in;
+  switch (kind) {
+    case OUTPUT_CMYK: {
+      const uint64_t line = 4 * static_cast<uint64_t>(in.width);
+      const uint64_t page = line * static_cast<uint64_t>(in.height);
+      if (line > INT32_MAX || page > INT32_MAX) {
+        *why = "the CMYK page would exceed 2 GiB";
+        return false;
+      }
+      out->bitsPerPixel = 32;
+      out->bytesPerLine = static_cast<int32_t>(line);
+      out->pageBytes = static_cast<int32_t>(page);
+      out->colorSpace = ZT_CS_CMYK;
+      break;
+    }
+    case OUTPUT_GREY:
+      out->bitsPerPixel = 8;
+      out->bytesPerLine = in.bytesPerLine / 3;
+      out->pageBytes = in.pageBytes / 3;
+      out->colorSpace = ZT_CS_GRAY;
+      break;
+    case OUTPUT_RGB:
+      break;
+  }
+  return true;
+}
+
+// Reads, converts and writes the lines of one page whose header has been
+// handled. 0, or 1 after printing the error.
+int ConvertPage(FILE* in, FILE* out, const ZTRasterHeader& header, Conversion& c, ChunkBuffers& buffers) {
+  const size_t lineBytes = static_cast<size_t>(header.bytesPerLine);
+  const size_t outPerPixel = static_cast<size_t>(OutputBytesPerPixel(c.kind));
+  const size_t linesPerChunk = ZTLinesPerChunk(lineBytes, kChunkBytes);
+  size_t remaining = static_cast<size_t>(header.height);
+  if (lineBytes == 0) return 0;
+  const size_t chunkIn = linesPerChunk * lineBytes;
+  if (!buffers.Reserve(chunkIn, chunkIn / 3 * outPerPixel + 1)) {
+    fputs("ERROR: ztcolorconv: Temporary memory not available.\n", stderr);
+    return 1;
+  }
+  while (remaining > 0) {
+    const size_t lines = remaining < linesPerChunk ? remaining : linesPerChunk;
+    const size_t bytes = lines * lineBytes;
+    if (fread(buffers.in.get(), 1, bytes, in) != bytes) {
+      fputs("ERROR: ztcolorconv: File read failed.\n", stderr);
+      return 1;
+    }
+    const size_t pixels = bytes / 3;
+    switch (c.kind) {
+      case OUTPUT_CMYK: ConvertRun<4>(c, buffers.in.get(), pixels, buffers.out.get()); break;
+      case OUTPUT_RGB: ConvertRun<3>(c, buffers.in.get(), pixels, buffers.out.get()); break;
+      case OUTPUT_GREY: ConvertRun<1>(c, buffers.in.get(), pixels, buffers.out.get()); break;
+    }
+    const size_t outBytes = pixels * outPerPixel;
+    if (fwrite(buffers.out.get(), 1, outBytes, out) != outBytes) {
+      fputs("ERROR: ztcolorconv: File write failed.\n", stderr);
+      return 1;
+    }
+    remaining -= lines;
+  }
+  return 0;
+}
+
+// Chooses the A_DLUT_PRINT record and prepares it into lut. Returns the
+// prepared table, or null (with a warning when the job needed it).
+const ZTPreparedLut* SetupCMYKTable(ppd_file_t* ppd, const Conversion& c, ZTPreparedLut* lut) {
+  const bool needed = c.matching && !c.mono;
+  const int loaded = ReadDlbInfo();
+  if (const char* msg = DlbLoadMessage()) {
+    // A file that cannot be used costs only the table: say why in the log.
+    if (loaded != 0 && strncmp(msg, "ERROR: ", 7) == 0)
+      fprintf(stderr, "DEBUG: ztcolorconv: %s", msg + 7);
+    else
+      fputs(msg, stderr);
+  }
+  dlutPrintParam = nullptr;
+  if (loaded == 0 && SelectDlutPrintParam(ppd) == 0 && dlutPrintParam) {
+    PrepareCMYKLut(dlutPrintParam, lut);
+    return lut;
+  }
+  if (needed)
+    fputs("WARNING: ztcolorconv: No A_DLUT_PRINT table for this job; converting without colour matching.\n", stderr);
+  return nullptr;
+}
+
+// Opens the output file named on the command line: an existing file is
+// written over from the start; it is not created. Null on failure.
+FILE* OpenOutputFile(const char* path) {
+  const int fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  FILE* fp = fdopen(fd, "wb");
+  if (!fp) close(fd);
+  return fp;
+}
+
+// What the job's conversion owns: parameter blocks, the prepared table, the
+// colour memo and the chunk buffers.
+struct ConversionSetup {
+  std::unique_ptr<cil_CSTParam> cst;
+  std::unique_ptr<cil_LCCParam> lcc;
+  std::unique_ptr<ZTPreparedLut> lut;
+  std::unique_ptr<uint64_t[]> recent;
+  std::unique_ptr<RGBDlutTable> rgbTable;
+};
+
+// Reads the job's colour settings and makes everything the pixels need.
+// 0, or the exit status after the message.
+int SetUpConversion(const ZTPPDSetting& setting, ConversionSetup* own, Conversion* conv) {
+  conv->matching = CheckIfDriverColorMatching(setting.ppd) != 0;
+  ColorSetting cs{};
+  if (GetColorSetting(setting.ppd, &cs, setting.numOptions, setting.options) != 0) {
+    fputs("ERROR: ztcolorconv: GetColorSetting() Error.\n", stderr);
+    return 1;
+  }
+  if (ppdFindAttr(setting.ppd, "QKDoRGBtoCMYK", nullptr))
+    conv->kind = OUTPUT_CMYK;
+  else
+    conv->kind = cs.colorMode == ZT_COLORMODE_COLOR ? OUTPUT_RGB : OUTPUT_GREY;
+  conv->mono = IsMonochromeColorMode(cs.colorMode);
+  conv->invertGrey = cs.colorMode == ZT_COLORMODE_BLACK;
+
+  own->cst.reset(new (std::nothrow) cil_CSTParam);
+  own->lcc.reset(new (std::nothrow) cil_LCCParam);
+  if (!own->cst || !own->lcc) {
+    fputs("ERROR: ztcolorconv: Memory not available-1.\n", stderr);
+    return 1;
+  }
+  own->lut.reset(new (std::nothrow) ZTPreparedLut);
+  own->recent.reset(new (std::nothrow) uint64_t[kRecentEntries]());
+  if (!own->lut || !own->recent) {
+    fputs("ERROR: ztcolorconv: Memory not available-2.\n", stderr);
+    return 1;
+  }
+  if (cs.brightness || cs.chroma || cs.contrast || cs.redOffset || cs.greenOffset || cs.blueOffset) {
+    if (cil_Create_LCC_Param_sBGR(own->lcc.get(), static_cast<int16_t>(cs.brightness), static_cast<int16_t>(cs.chroma),
+                                  static_cast<int16_t>(cs.contrast), static_cast<int16_t>(cs.redOffset),
+                                  static_cast<int16_t>(cs.greenOffset), static_cast<int16_t>(cs.blueOffset)) != 0) {
+      fputs("ERROR: ztcolorconv: cil_Create_LCC_Param_sBGR() Error.\n", stderr);
+      return 1;
+    }
+    conv->lcc = own->lcc.get();
+  }
+  // A refused white point or gamma code ends the job before any page.
+  if (cs.whitePoint < INT16_MIN || cs.whitePoint > INT16_MAX || cs.gammaCode < INT16_MIN || cs.gammaCode > INT16_MAX ||
+      cil_Create_CST_Param_WpGm(own->cst.get(), static_cast<int16_t>(cs.whitePoint),
+                                static_cast<int16_t>(cs.gammaCode)) != 0)
+    return 1;
+  conv->cst = own->cst.get();
+  conv->recent = own->recent.get();
+
+  if (conv->kind == OUTPUT_CMYK) {
+    conv->lut = SetupCMYKTable(setting.ppd, *conv, own->lut.get());
+  } else if (conv->kind == OUTPUT_RGB) {
+    own->rgbTable.reset(new (std::nothrow) RGBDlutTable);
+    if (own->rgbTable && LoadRGBDlutTable(cs.dlutNumber, own->rgbTable.get()) == 0) {
+      PrepareRGBLut(own->rgbTable.get(), own->lut.get());
+      conv->lut = own->lut.get();
+    } else if (conv->matching) {
+      fprintf(stderr, "DEBUG: ztcolorconv: No RGB DLUT table %d; RGB pages pass without a table.\n", cs.dlutNumber);
+    }
+  }
+  return 0;
+}
+
+// The page loop: 0 at the end of the input, 1 after an error message.
+int ConvertStream(FILE* in, FILE* out, Conversion& conv) {
+  ChunkBuffers buffers;
+  ZTRasterHeader header, outHeader;
+  while (ReadZTRasterHeader_FP(in, &header)) {
+    const char* why = nullptr;
+    if (!MakeOutputHeader(header, conv.kind, &outHeader, &why)) {
+      fprintf(stderr, "ERROR: ztcolorconv: Cannot convert page: %s.\n", why);
+      return 1;
+    }
+    if (!WriteZTRasterHeader_FP(out, &outHeader)) {
+      fprintf(stderr, "ERROR: ztcolorconv: Write header failed. %d\n", errno);
+      return 1;
+    }
+    if (ConvertPage(in, out, header, conv, buffers) != 0) return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  setbuf(stderr, nullptr);
+  signal(SIGTERM, SIG_IGN);
+  // A reader that goes away makes writes fail with EPIPE: reported, not fatal.
+  signal(SIGPIPE, SIG_IGN);
+
+  ZTFilterArgs args;
+  if (ZTParseFilterArgs(argc, argv, 6, 8, &args) != 0) {
+    fputs("ERROR: [Usage:] ztcolorconv job-id user title copies options [InFile] [OutFile]\n", stderr);
+    return 1;
+  }
+  FILE* in = ZTOpenInput_FP(args.inputFile);
+  if (!in) {
+    fputs(argc == 7 ? "DEBUG: ztcolorconv: unable to open input file.\n" : "DEBUG: ztcolorconv: Unable to open input file\n",
+          stderr);
+    return 255;
+  }
+  ZTStream inHolder(in);
+  FILE* out = args.outputFile ? OpenOutputFile(args.outputFile) : stdout;
+  if (!out) {
+    fputs("DEBUG: ztcolorconv: unable to open output file.\n", stderr);
+    return 255;
+  }
+  ZTStream outHolder(out);
+
+  ZTPPDSetting setting;
+  if (setting.Create(args.options) != 0) {
+    fputs("ERROR: ztcolorconv: CreatePPDSetting() Error.\n", stderr);
+    return 1;
+  }
+  ZTDlbImage image;  // the device parameter file lives until exit
+  ConversionSetup own;
+  Conversion conv;
+  int status = SetUpConversion(setting, &own, &conv);
+  if (status == 0) status = ConvertStream(in, out, conv);
+  if (outHolder.close() != 0 && status == 0) {
+    fputs("ERROR: ztcolorconv: File write failed.\n", stderr);
+    status = 1;
+  }
+  return status;
+}
