@@ -1,0 +1,67 @@
+// What the three CMYK image filters (zttrapping, ztedgeenhance,
+// ztdigitalfilter) share beside the common library: their output file, the
+// copy path for pages they leave alone, and the check a page must pass before
+// its pixels are reworked. Nothing here prints; each program turns the codes
+// into its own messages.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "ztraster.h"
+
+// The copy path moves page data in chunks of this size.
+constexpr size_t ZT_IMAGE_COPY_CHUNK = 0x400000;
+
+// Stream buffer of the filters' input and output: lines move through it in
+// few large transfers instead of one system call each.
+constexpr size_t ZT_IMAGE_STREAM_BUFFER = 1 << 20;
+
+// Longest line the filters rework (1 Mi pixels): their working memory is a
+// few lines, so this bounds it whatever a header claims.
+constexpr uint64_t ZT_IMAGE_MAX_LINE_BYTES = 0x400000;
+
+// Opens the optional OutFile argument: stdout when path is null, otherwise an
+// existing file opened write-only and truncated (never created). nullptr on
+// failure.
+FILE* ZTOpenImageOutput_FP(const char* path);
+
+// Results of ThrowPageData.
+enum ZTThrowResult {
+  ZT_THROW_OK = 0,
+  ZT_THROW_NO_MEMORY = 1,       // the 4 MiB copy buffer could not be allocated
+  ZT_THROW_SHORT_READ = -1,     // the input ended inside the page data
+  ZT_THROW_WRITE_FAILED = -2,   // header or data could not be written
+  ZT_THROW_BAD_SIZE = -3,       // negative pageBytes
+};
+
+// Copies one page unchanged: the header, then pageBytes data bytes in chunks
+// of at most 4 MiB.
+int ThrowPageData(FILE* in, FILE* out, const ZTRasterHeader* header);
+// The filter's exit status for a ThrowPageData result (0 for ZT_THROW_OK),
+// and words for a failure other than ZT_THROW_NO_MEMORY, whose message is
+// the fixed "ERROR: throwdata(): calloc error for imagedatabuf.".
+int ThrowPageStatus(int result);
+const char* ThrowPageFailureText(int result);
+
+// How a filter takes the line length of a page.
+enum ZTLineSource {
+  ZT_LINE_FROM_WIDTH,          // 4 x width bytes (trapping, edge enhancement)
+  ZT_LINE_FROM_BYTES_PER_LINE, // bytesPerLine (digital filter)
+};
+
+// Results of CheckCMYKPage.
+enum ZTCMYKPageCheck {
+  ZT_CMYK_PAGE_OK = 0,
+  ZT_CMYK_PAGE_CODED = -1,       // a compressed page
+  ZT_CMYK_PAGE_NOT_4_BYTES = -2, // pixels are not 4 bytes
+  ZT_CMYK_PAGE_BAD_GEOMETRY = -3,// negative sizes, or pageBytes not lines x height
+  ZT_CMYK_PAGE_TOO_WIDE = -4,    // a line longer than ZT_IMAGE_MAX_LINE_BYTES
+};
+
+// Checks that a page is uncoded CMYK of 4 bytes per pixel whose data is
+// exactly its lines, before any of it is written.
+int CheckCMYKPage(const ZTRasterHeader* header, ZTLineSource source);
+// Words for a CheckCMYKPage code, for the caller's message.
+const char* CMYKPageCheckText(int code);
