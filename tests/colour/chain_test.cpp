@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "chainjob.h"
 #include "runfilter.h"
 #include "ztcolorlut.h"
 #include "ztdevparam.h"
@@ -16,47 +17,6 @@
 #include "ztstreams.h"
 
 namespace {
-
-std::string CupsRaster(const std::vector<std::string>& pages, unsigned width, unsigned height) {
-  TempFile file;
-  const int fd = open(file.path().c_str(), O_WRONLY | O_TRUNC);
-  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
-  for (const std::string& pixels : pages) {
-    cups_page_header2_t h{};
-    h.cupsWidth = width;
-    h.cupsHeight = height;
-    h.cupsBitsPerColor = 8;
-    h.cupsBitsPerPixel = 24;
-    h.cupsBytesPerLine = 3 * width;
-    h.cupsColorOrder = CUPS_ORDER_CHUNKED;
-    h.cupsColorSpace = CUPS_CSPACE_RGB;
-    h.HWResolution[0] = h.HWResolution[1] = 600;
-    h.PageSize[0] = 595;
-    h.PageSize[1] = 842;
-    h.NumCopies = 1;
-    cupsRasterWriteHeader2(raster, &h);
-    cupsRasterWritePixels(raster, reinterpret_cast<unsigned char*>(const_cast<char*>(pixels.data())),
-                          static_cast<unsigned>(pixels.size()));
-  }
-  cupsRasterClose(raster);
-  close(fd);
-  return file.Read();
-}
-
-// The sample model's PPD running the given chain from the build folder with
-// the data files of the source tree.
-std::string ChainPPD(const std::string& chain) {
-  std::string text = ReadFileText(DataPath("korva-zt.ppd"));
-  const std::string bin = ProgramPath("");
-  auto replaceLine = [&](const std::string& key, const std::string& line) {
-    const size_t at = text.find(key);
-    if (at != std::string::npos) text.replace(at, text.find('\n', at) - at, line);
-  };
-  replaceLine("*QKFilterDir:", "*QKFilterDir: \"" + bin.substr(0, bin.size() - 1) + "\"");
-  replaceLine("*QKFilterChain:", "*QKFilterChain: \"" + chain + "\"");
-  replaceLine("*QKDlutFilePath:", "*QKDlutFilePath: \"" + DataPath("korva-zt.dlb") + "\"");
-  return text;
-}
 
 // A page of smooth colour ramps, greys, white paper and black type.
 std::string TestPage(unsigned width, unsigned height) {
@@ -76,10 +36,10 @@ std::string TestPage(unsigned width, unsigned height) {
 TEST(ColourChain, CupsRasterToPrinterJobWithTheModelsTables) {
   const unsigned width = 96, height = 40;
   const std::string page = TestPage(width, height);
-  TempFile ppd(ChainPPD("cupstoztraster,ztcolorconv,ztrastertohbpl"), ".ppd");
+  TempFile ppd(ChainPPDText("cupstoztraster,ztcolorconv,ztrastertohbpl"), ".ppd");
   RunOptions opts;
   opts.ppd = ppd.path();
-  const FilterResult r = RunFilter(FilterArgv("ztmainfilter", "QKDocumentType=Photo"), CupsRaster({page, page}, width, height), opts);
+  const FilterResult r = RunFilter(FilterArgv("ztmainfilter", "QKDocumentType=Photo"), RgbCupsRaster({page, page}, width, height), opts);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err.find("ERROR:"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("WARNING:"), std::string::npos) << r.err;

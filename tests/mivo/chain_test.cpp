@@ -18,6 +18,7 @@
 #include "hbpljob.h"
 #include "mivoexception.h"
 #include "mivotestutil.h"
+#include "chainjob.h"
 #include "runfilter.h"
 
 namespace {
@@ -59,44 +60,6 @@ std::string MixedPage(int width, int height, uint32_t seed) {
     }
   }
   return page;
-}
-
-// A CUPS raster stream of 8-bit RGB pages, written by libcupsimage.
-std::string CupsRaster(const std::vector<std::string>& pages, unsigned width, unsigned height) {
-  TempFile file;
-  const int fd = open(file.path().c_str(), O_WRONLY | O_TRUNC);
-  EXPECT_GE(fd, 0);
-  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
-  EXPECT_NE(raster, nullptr);
-  for (const std::string& pixels : pages) {
-    cups_page_header2_t h{};
-    h.cupsWidth = width;
-    h.cupsHeight = height;
-    h.cupsBitsPerColor = 8;
-    h.cupsBitsPerPixel = 24;
-    h.cupsBytesPerLine = 3 * width;
-    h.cupsColorOrder = CUPS_ORDER_CHUNKED;
-    h.cupsColorSpace = CUPS_CSPACE_RGB;
-    h.HWResolution[0] = h.HWResolution[1] = 600;
-    h.PageSize[0] = 595;
-    h.PageSize[1] = 842;
-    h.NumCopies = 1;
-    EXPECT_TRUE(cupsRasterWriteHeader2(raster, &h));
-    EXPECT_EQ(cupsRasterWritePixels(raster, reinterpret_cast<unsigned char*>(const_cast<char*>(pixels.data())),
-                                    static_cast<unsigned>(pixels.size())),
-              pixels.size());
-  }
-  cupsRasterClose(raster);
-  close(fd);
-  return file.Read();
-}
-
-// Replaces the whole line that starts with `key` (which must exist).
-void ReplaceLine(std::string& text, const std::string& key, const std::string& line) {
-  const size_t at = text.find("\n" + key);
-  ASSERT_NE(at, std::string::npos) << key;
-  const size_t end = text.find('\n', at + 1);
-  text.replace(at + 1, end - at - 1, line);
 }
 
 // The coded lines the codec must give back for one RGB page: per line the
@@ -189,16 +152,14 @@ TEST_P(MivoChain, PrinterJobPagesDecodeToTheConvertedInput) {
                                           std::string(static_cast<size_t>(c.width) * c.height * 3, '\xff'),
                                           MixedPage(c.width, c.height, 8)};
 
-  const std::string bin = ProgramPath("");
-  std::string ppd = SamplePPDText({}, c.lead ? "*QKNeedLPHMarker: \"True\"\n" : "");
-  ReplaceLine(ppd, "*QKFilterDir:", "*QKFilterDir: \"" + bin.substr(0, bin.size() - 1) + "\"");
-  ReplaceLine(ppd, "*QKFilterChain:", "*QKFilterChain: \"cupstoztraster,ztt_rgbtocmyk,ztmivo5,ztrastertohbpl\"");
-  TempFile ppdFile(ppd, ".ppd");
+  TempFile ppdFile(ChainPPDText("cupstoztraster,ztt_rgbtocmyk,ztmivo5,ztrastertohbpl") +
+                       (c.lead ? "*QKNeedLPHMarker: \"True\"\n" : ""),
+                   ".ppd");
 
   RunOptions opts;
   opts.ppd = ppdFile.path();
   const FilterResult r = RunFilter(FilterArgv("ztmainfilter", c.colour ? "" : "QKColorMode=Mono"),
-                                   CupsRaster(pages, c.width, c.height), opts);
+                                   RgbCupsRaster(pages, c.width, c.height), opts);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err.find("ERROR:"), std::string::npos) << r.err;
 

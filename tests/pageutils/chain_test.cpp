@@ -2,23 +2,15 @@
 // selected by its condition in the sample PPD.
 #include <gtest/gtest.h>
 
-#include <sstream>
 
+#include "chainjob.h"
 #include "pageutils_support.h"
 
 namespace {
 
 // The sample PPD, conditions included, with a chain of the page utilities
 // taken from the build.
-std::string PageutilsChainPPD() {
-  std::istringstream in(SamplePPDText());
-  std::string text, line;
-  while (std::getline(in, line)) {
-    if (line.rfind("*QKFilterChain:", 0) == 0 || line.rfind("*QKFilterDir:", 0) == 0) continue;
-    text += line + "\n";
-  }
-  return text + "*QKFilterChain: \"ztskipblank,zttrc,ztrotate\"\n*QKFilterDir: \"" + std::string(ZT_BIN_DIR) + "\"\n";
-}
+std::string PageutilsChainPPD() { return ChainPPDText("ztskipblank,zttrc,ztrotate"); }
 
 std::string Reversed(std::string s) { return std::string(s.rbegin(), s.rend()); }
 

@@ -11,33 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "chainjob.h"
 #include "runfilter.h"
 
 namespace {
-
-std::string CupsRaster(const std::string& rgb, unsigned width, unsigned height) {
-  TempFile file;
-  const int fd = open(file.path().c_str(), O_WRONLY | O_TRUNC);
-  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
-  cups_page_header2_t h{};
-  h.cupsWidth = width;
-  h.cupsHeight = height;
-  h.cupsBitsPerColor = 8;
-  h.cupsBitsPerPixel = 24;
-  h.cupsBytesPerLine = 3 * width;
-  h.cupsColorOrder = CUPS_ORDER_CHUNKED;
-  h.cupsColorSpace = CUPS_CSPACE_RGB;
-  h.HWResolution[0] = h.HWResolution[1] = 600;
-  h.PageSize[0] = 595;
-  h.PageSize[1] = 842;
-  h.NumCopies = 1;
-  cupsRasterWriteHeader2(raster, &h);
-  cupsRasterWritePixels(raster, reinterpret_cast<unsigned char*>(const_cast<char*>(rgb.data())),
-                        static_cast<unsigned>(rgb.size()));
-  cupsRasterClose(raster);
-  close(fd);
-  return file.Read();
-}
 
 // Black bars on a coloured ground beside white paper.
 std::string TestPage(unsigned width, unsigned height) {
@@ -55,18 +32,7 @@ std::string TestPage(unsigned width, unsigned height) {
 // The sample PPD with its chain run from the build folder, the device
 // parameter file of the source tree and the parameter dump on (which shows
 // which image filters ran).
-std::string ChainPPD() {
-  std::string text = ReadFileText(DataPath("korva-zt.ppd"));
-  const std::string bin = ProgramPath("");
-  auto replaceLine = [&](const std::string& key, const std::string& line) {
-    const size_t at = text.find(key);
-    if (at == std::string::npos) throw std::runtime_error("the sample PPD has no " + key);
-    text.replace(at, text.find('\n', at) - at, line);
-  };
-  replaceLine("*QKFilterDir:", "*QKFilterDir: \"" + bin.substr(0, bin.size() - 1) + "\"");
-  replaceLine("*QKDlutFilePath:", "*QKDlutFilePath: \"" + DataPath("korva-zt.dlb") + "\"");
-  return text + "*QKCheckParamCMYK: \"True\"\n";
-}
+std::string ChainPPD() { return ChainPPDText() + "*QKCheckParamCMYK: \"True\"\n"; }
 
 bool Ran(const FilterResult& r, const std::string& program) {
   return r.err.find("DEBUG: " + program + ": sizeof(") != std::string::npos;
@@ -74,7 +40,7 @@ bool Ran(const FilterResult& r, const std::string& program) {
 
 TEST(TrappingChain, ImageFiltersRunInTheModelsChainWhenTheirOptionsAreOn) {
   const unsigned width = 120, height = 40;
-  const std::string raster = CupsRaster(TestPage(width, height), width, height);
+  const std::string raster = RgbCupsRaster({TestPage(width, height)}, width, height);
   const TempFile ppd(ChainPPD(), ".ppd");
   RunOptions opts;
   opts.ppd = ppd.path();
