@@ -59,4 +59,4 @@ run "ztrotate turn every page" "$WORK/ink.zt" "$BIN/ztrotate" 1 u t 1 "QKTurnPag
 run "ztrotate long-edge duplex" "$WORK/ink.zt" "$BIN/ztrotate" 1 u t 1 "Duplex=DuplexNoTumble"
 run "zttrc copy" "$WORK/ink.zt" "$BIN/zttrc" 1 u t 1 ""
 run "zttrc toner saver (0.7)" "$WORK/ink.zt" "$BIN/zttrc" 1 u t 1 "QKTonerSaver=True"
-run "zttrc thin ink (0.35)" "$WORK/ink.zt" "$BIN/zttrc" 1 u t 1 "QKThinInkPrint=True QKColorMode=Mono"
+run "zttrc thin ink (0.35)" "$WORK/ink.zt" "$BIN/zttrc" 1 u t 1 "QKThinInkPrint=True QKColorMode=Black"

@@ -5,7 +5,7 @@
 #   job.prn         the printer job (PJL and HBPL) as the printer would get it
 #   pages/page-N.png each page of that job, decoded by the job inspector
 #   summary.txt     the inspector's report: PJL settings and every page
-# Further arguments are job options, as with lp -o (e.g. QKColorMode=Mono
+# Further arguments are job options, as with lp -o (e.g. QKColorMode=Black
 # Duplex=DuplexNoTumble).
 #
 # Installs what it needs on Debian 12 and builds the driver. No CUPS daemon is

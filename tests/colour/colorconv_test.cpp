@@ -169,7 +169,7 @@ TEST(ColourConv, HeadersOfTheThreeOutputKinds) {
   EXPECT_EQ(HeaderBytes(cmyk.pages[1].header), HeaderBytes(want));
   EXPECT_EQ(cmyk.pages[1].data.size(), 4000u);
 
-  Outcome grey = Convert(RgbModelPPD(), "QKColorMode=Mono", page);
+  Outcome grey = Convert(RgbModelPPD(), "QKColorMode=Black", page);
   ASSERT_EQ(grey.r.status, 0) << grey.r.err;
   want = in;
   want.bitsPerPixel = 8;
@@ -215,10 +215,10 @@ TEST(ColourConv, WhitePagesStayBlank) {
     ASSERT_EQ(run.r.status, 0) << run.r.err;
     EXPECT_EQ(run.pages.at(0).data, std::string(40 * 3 * 4, '\0')) << options;
   }
-  Outcome grey = Convert(RgbModelPPD(), "QKColorMode=Mono " + adjust, white);
+  Outcome grey = Convert(RgbModelPPD(), "QKColorMode=Black " + adjust, white);
   ASSERT_EQ(grey.r.status, 0) << grey.r.err;
   EXPECT_EQ(grey.pages.at(0).data, std::string(120, '\xFF'));
-  Outcome black = Convert(RgbModelPPD({{"*QKMonochromeMode: \"Gray\"", "*QKMonochromeMode: \"Black\""}}), "QKColorMode=Mono",
+  Outcome black = Convert(RgbModelPPD({{"*QKMonochromeMode: \"Gray\"", "*QKMonochromeMode: \"Black\""}}), "QKColorMode=Black",
                       white);
   ASSERT_EQ(black.r.status, 0) << black.r.err;
   EXPECT_EQ(black.pages.at(0).data, std::string(120, '\0'));
@@ -256,7 +256,7 @@ TEST(ColourConv, EveryPixelAsTheLibraryComputesIt) {
   // A monochrome job in CMYK output: black only.
   {
     Expected want(Expected::CMYK, true, 17);
-    Outcome run = Convert(ModelPPD(), "QKColorMode=Mono", stream);
+    Outcome run = Convert(ModelPPD(), "QKColorMode=Black", stream);
     ASSERT_EQ(run.r.status, 0) << run.r.err;
     EXPECT_EQ(run.pages.at(0).data, want.Convert(pixels));
     for (size_t i = 0; i < run.pages[0].data.size(); i += 4)
@@ -276,7 +276,7 @@ TEST(ColourConv, EveryPixelAsTheLibraryComputesIt) {
   {
     Expected want(Expected::GREY, true, 1, -10, 0, 0);
     Outcome run = Convert(RgbModelPPD({{"*QKMonochromeMode: \"Gray\"", "*QKMonochromeMode: \"Black\""}}),
-                      "QKColorMode=Mono " + std::string(kBrightness) + "=-10", stream);
+                      "QKColorMode=Black " + std::string(kBrightness) + "=-10", stream);
     ASSERT_EQ(run.r.status, 0) << run.r.err;
     EXPECT_EQ(run.pages.at(0).data, want.Convert(pixels));
   }

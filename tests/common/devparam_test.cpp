@@ -408,7 +408,7 @@ std::string SelectorPPD() {
       {{"*CloseUI: *QKDocumentType",
         "*QKDocumentType Normal/Normal: \"\"\n*QKDocumentType Presentation/Presentation: \"\"\n"
         "*QKDocumentType Web/Web: \"\"\n*QKDocumentType POP/POP: \"\"\n*CloseUI: *QKDocumentType"},
-       {"*CloseUI: *QKColorMode", "*QKColorMode Black/Black: \"\"\n*CloseUI: *QKColorMode"}});
+       {"*CloseUI: *QKColorMode", "*QKColorMode Mono/Mono: \"\"\n*CloseUI: *QKColorMode"}});
 }
 
 struct Selected {

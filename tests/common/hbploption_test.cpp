@@ -160,11 +160,11 @@ TEST_F(CommonSettings, ChoiceReaders) {
 }
 
 TEST_F(CommonSettings, ColorModeAndMonochromeCode) {
-  PPDJob black(SamplePPDText({{"*QKMonochromeMode: \"Gray\"", "*QKMonochromeMode: \"Black\""}}), "QKColorMode=Mono");
+  PPDJob black(SamplePPDText({{"*QKMonochromeMode: \"Gray\"", "*QKMonochromeMode: \"Black\""}}), "QKColorMode=Black");
   EXPECT_EQ(GetColorModeSetting(black.ppd()), 1);
   PPDJob blackColor(SamplePPDText({{"*QKMonochromeMode: \"Gray\"", "*QKMonochromeMode: \"Black\""}}));
   EXPECT_EQ(GetColorModeSetting(blackColor.ppd()), 22);
-  PPDJob gray(Sample(), "QKColorMode=Mono");
+  PPDJob gray(Sample(), "QKColorMode=Black");
   EXPECT_EQ(GetColorModeSetting(gray.ppd()), 17);
 }
 

@@ -406,7 +406,7 @@ duplex-copies)
 mono-secure)
   CURRENT=mono-secure
   make_pdf two 2 a5
-  print_job mono-secure "$W/doc/two.pdf" -o media=A5 -o QKColorMode=Mono -o sides=two-sided-short-edge \
+  print_job mono-secure "$W/doc/two.pdf" -o media=A5 -o QKColorMode=Black -o sides=two-sided-short-edge \
     -o QKSecurityPrint=Public -o QKSecurityUserID=Owner -o QKSecurityJobName=Report -o QKTonerSaver=True
   expect_pages 2
   expect_impressions 2

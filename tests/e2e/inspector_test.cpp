@@ -154,7 +154,7 @@ TEST(InspectorRender, MivoPagesDecodeToTheirSource) {
   }
   {
     SCOPED_TRACE("monochrome");
-    ExpectPagesShow(MakeJob(stream, true, "QKColorMode=Mono"), {a, b}, w, h, kMonoFromCmyk);
+    ExpectPagesShow(MakeJob(stream, true, "QKColorMode=Black"), {a, b}, w, h, kMonoFromCmyk);
   }
   {
     SCOPED_TRACE("lead pixels");

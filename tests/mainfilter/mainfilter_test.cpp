@@ -376,7 +376,7 @@ INSTANTIATE_TEST_SUITE_P(
         ConditionCase{"AndOfTwoChoices", "$QKTrapping True eq $QKColorMode Color eq and", "QKTrapping=True", true,
                       ""},
         ConditionCase{"AndOneFalse", "$QKTrapping True eq $QKColorMode Color eq and",
-                      "QKTrapping=True QKColorMode=Mono", false, ""},
+                      "QKTrapping=True QKColorMode=Black", false, ""},
         ConditionCase{"LoneChoiceTrue", "$QKSkip", "QKSkip=True", true, ""},
         ConditionCase{"LoneChoiceFalse", "$QKSkip", "", false, ""},
         ConditionCase{"UnknownOptionRunsSilently", "$QKNoSuchOption x eq", "", true, ""},
@@ -439,9 +439,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "Duplex=DuplexNoTumble",
                    "[cupstoztraster][ztskipblank][ztcolorconv][zttrapping][ztedgeenhance][ztdigitalfilter][zttrc]"
                    "[ztrotate][ztmivo5][ztrastertohbpl]"},
-        SampleCase{"NoTrappingInMono", "QKTrapping=True QKColorMode=Mono",
+        SampleCase{"NoTrappingInMono", "QKTrapping=True QKColorMode=Black",
                    "[cupstoztraster][ztcolorconv][ztmivo5][ztrastertohbpl]"},
-        SampleCase{"ThinInkInMono", "QKThinInkPrint=True QKColorMode=Mono",
+        SampleCase{"ThinInkInMono", "QKThinInkPrint=True QKColorMode=Black",
                    "[cupstoztraster][ztcolorconv][zttrc][ztmivo5][ztrastertohbpl]"}),
     [](const ::testing::TestParamInfo<SampleCase>& info) { return std::string(info.param.name); });
 

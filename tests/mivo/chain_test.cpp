@@ -158,7 +158,7 @@ TEST_P(MivoChain, PrinterJobPagesDecodeToTheConvertedInput) {
 
   RunOptions opts;
   opts.ppd = ppdFile.path();
-  const FilterResult r = RunFilter(FilterArgv("ztmainfilter", c.colour ? "" : "QKColorMode=Mono"),
+  const FilterResult r = RunFilter(FilterArgv("ztmainfilter", c.colour ? "" : "QKColorMode=Black"),
                                    RgbCupsRaster(pages, c.width, c.height), opts);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err.find("ERROR:"), std::string::npos) << r.err;

@@ -141,7 +141,7 @@ TEST_P(MivoFilterLayout, HeaderWordsAndStreamsDecodeToTheInput) {
   std::memset(&pixels[0], 0, pixels.size() / 3);
   std::string input = PageBytes(in, pixels) + PageBytes(in, std::string(in.pageBytes, '\0'));
   std::string extra = c.lead ? "*QKNeedLPHMarker: \"True\"\n" : "";
-  FilterResult r = RunMivo5(input, Ppd(extra), c.colour ? "" : "QKColorMode=Mono");
+  FilterResult r = RunMivo5(input, Ppd(extra), c.colour ? "" : "QKColorMode=Black");
   ASSERT_EQ(r.status, 0) << r.err;
   auto pages = ParseStream(r.out);
   ASSERT_EQ(pages.size(), 2u);
@@ -302,7 +302,7 @@ TEST(MivoFilterFallback, MonochromePagesAreNeverRecompressed) {
   ZTRasterHeader in = MakeHeader(w, h, 32, 3);
   std::string px = PatternBytes(static_cast<size_t>(in.pageBytes), 5);
   TempFile small(SamplePPDText({{"*QKFallbackThreshold: \"80\"", "*QKFallbackThreshold: \"1\""}}), ".ppd");
-  FilterResult r = RunMivo5(PageBytes(in, px), small.path(), "QKColorMode=Mono");
+  FilterResult r = RunMivo5(PageBytes(in, px), small.path(), "QKColorMode=Black");
   ASSERT_EQ(r.status, 0) << r.err;
   auto pages = ParseStream(r.out);
   ASSERT_EQ(pages.size(), 1u);

@@ -53,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
         ChainCase{"ThinInkInColourSelectsNothing", "QKThinInkPrint=True", {}},
         ChainCase{"Skip", "QKSkip=True", {kA, kB, kA}},
         ChainCase{"TonerSaver", "QKTonerSaver=True", {kA07, kW07, kB07, kA07}},
-        ChainCase{"ThinInkMono", "QKThinInkPrint=True QKColorMode=Mono",
+        ChainCase{"ThinInkMono", "QKThinInkPrint=True QKColorMode=Black",
                   {kA035, std::string(5, '\x59'), std::string("\x21\x22\x22\x22\x23", 5), kA035}},
         ChainCase{"LongEdge", "Duplex=DuplexNoTumble", {kA, kW, kB, Reversed(kA)}},
         ChainCase{"TurnPage", "QKTurnPage=True", {Reversed(kA), kW, Reversed(kB), Reversed(kA)}},

@@ -34,8 +34,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TrcCase{"TonerSaver", "QKTonerSaver=True", kScaled07},
                     TrcCase{"ThinInkInColour", "QKThinInkPrint=True", kProbe},
                     TrcCase{"ThinInkInColourWithTonerSaver", "QKThinInkPrint=True QKTonerSaver=True", kScaled07},
-                    TrcCase{"ThinInkMono", "QKThinInkPrint=True QKColorMode=Mono", kScaled035},
-                    TrcCase{"ThinInkMonoWithTonerSaver", "QKThinInkPrint=True QKColorMode=Mono QKTonerSaver=True",
+                    TrcCase{"ThinInkMono", "QKThinInkPrint=True QKColorMode=Black", kScaled035},
+                    TrcCase{"ThinInkMonoWithTonerSaver", "QKThinInkPrint=True QKColorMode=Black QKTonerSaver=True",
                             kScaled035}),
     [](const testing::TestParamInfo<TrcCase>& info) { return std::string(info.param.name); });
 

@@ -73,7 +73,7 @@ TEST(TrappingChain, ImageFiltersRunInTheModelsChainWhenTheirOptionsAreOn) {
   }
 
   // Trapping is for colour jobs only.
-  EXPECT_FALSE(Ran(job("QKTrapping=True QKColorMode=Mono"), "zttrapping"));
+  EXPECT_FALSE(Ran(job("QKTrapping=True QKColorMode=Black"), "zttrapping"));
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ TEST(TrappingFilter, CopiesPagesWhenTrappingIsOffOrTheJobIsMonochrome) {
                                     {big, PatternBytes(static_cast<size_t>(big.pageBytes), 7)},
                                     {empty, ""},
                                     {grey, PatternBytes(21, 8)}});
-  for (const char* options : {"", "QKTrapping=False QKDocumentType=Off", "QKTrapping=True QKColorMode=Mono"}) {
+  for (const char* options : {"", "QKTrapping=False QKDocumentType=Off", "QKTrapping=True QKColorMode=Black"}) {
     const FilterResult r = setup.Run(kProgram, options, input);
     EXPECT_EQ(r.status, 0) << options << "\n" << r.err;
     EXPECT_TRUE(r.out == input) << options;
