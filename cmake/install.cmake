@@ -4,7 +4,7 @@
 #   the chain's programs    -> the directory the sample PPD's *QKFilterDir names
 #   data/*.ppd              -> <cups datadir>/model/korva
 #   the model's data files  -> the paths the PPDs name (*QKDlutFilePath)
-#   ztjobinspect            -> <prefix>/bin              (component "tools")
+#   ztjobview            -> <prefix>/bin              (component "tools")
 #
 # CUPS runs a filter only when the program and its own directory belong to
 # root and are not writable by group or others, so every file and directory
@@ -143,8 +143,8 @@ if(_zt_installed_filters)
 endif()
 
 # The job inspector, a tool for people.
-if(TARGET ztjobinspect)
-  install(TARGETS ztjobinspect RUNTIME DESTINATION bin PERMISSIONS ${_zt_exe_perms} COMPONENT tools)
+if(TARGET ztjobview)
+  install(TARGETS ztjobview RUNTIME DESTINATION bin PERMISSIONS ${_zt_exe_perms} COMPONENT tools)
 endif()
 
 message(STATUS "Install: ztmainfilter -> ${ZT_CUPS_FILTERDIR}, chain -> ${ZT_CHAIN_DIR}, PPDs -> ${ZT_CUPS_MODELDIR}")

@@ -25,7 +25,7 @@ cmake -S "$top" -B "$top/build" >"$out/build.log" 2>&1 || { tail -20 "$out/build
 cmake --build "$top/build" -j"$(nproc 2>/dev/null || echo 2)" >>"$out/build.log" 2>&1 \
   || { grep -E 'error|Error' "$out/build.log" | head -20; exit 1; }
 bin="$top/build/bin"
-for p in ztmainfilter ztjobinspect; do
+for p in ztmainfilter ztjobview; do
   [ -x "$bin/$p" ] || { echo "main-job: $bin/$p was not built" >&2; exit 1; }
 done
 
@@ -58,7 +58,7 @@ if [ "${status[1]}" != 0 ]; then
   exit 1
 fi
 
-if ! "$bin/ztjobinspect" -o "$out/pages" "$out/job.prn" >"$out/summary.txt" 2>&1; then
+if ! "$bin/ztjobview" -o "$out/pages" "$out/job.prn" >"$out/summary.txt" 2>&1; then
   echo "main-job: the printer job is broken:" >&2; tail -3 "$out/summary.txt" >&2; exit 1
 fi
 grep -E '^(pjl: @PJL SET (RENDERMODE|DUPLEX|QTY|COPIES|ECONOMODE|HOLD)|page [0-9]+:|pages:)' "$out/summary.txt" \

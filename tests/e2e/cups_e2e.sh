@@ -36,7 +36,7 @@ BUILD=$(cd "$BUILD" && pwd); SRC=$(cd "$SRC" && pwd)
 QUEUE=ztq
 PY=/usr/bin/python3        # not a pyenv or venv shim from PATH
 W=""; CUPSD_PID=""; LISTENER_PID=""; POLICY_RC_CREATED=0
-INSPECT="$BUILD/bin/ztjobinspect"
+INSPECT="$BUILD/bin/ztjobview"
 
 say() { printf 'cups_e2e: %s\n' "$*"; }
 now() { date +%s.%N; }

@@ -1,4 +1,4 @@
-#include "ztjobinspect_render.h"
+#include "ztjobview_render.h"
 
 #include <png.h>
 #include <unistd.h>

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "ztjobinspect_check.h"
+#include "ztjobview_check.h"
 
 namespace ztinspect {
 

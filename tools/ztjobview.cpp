@@ -1,9 +1,9 @@
-// ztjobinspect: reads a printer job as the driver sends it to the printer,
+// ztjobview: reads a printer job as the driver sends it to the printer,
 // checks its structure (PJL block, HBPL records, attribute types, chunk
 // headers, stream lengths, trailer), prints a readable summary, and renders
 // every page to PNG when asked to.
 //
-//   ztjobinspect [-q] [-o DIR] [-s N] JOBFILE
+//   ztjobview [-q] [-o DIR] [-s N] JOBFILE
 //     -o DIR   write DIR/page-N.png for every page (DIR is made when missing)
 //     -s N     PNGs keep every N-th pixel of every N-th line (a preview)
 //     -q       print only faults and the page count
@@ -23,8 +23,8 @@
 #include <string>
 #include <string_view>
 
-#include "ztjobinspect_check.h"
-#include "ztjobinspect_render.h"
+#include "ztjobview_check.h"
+#include "ztjobview_render.h"
 
 namespace {
 
@@ -108,7 +108,7 @@ void PrintPage(const ztinspect::PageInfo& p, const ztinspect::PageStats& s, cons
   std::printf("\n");
 }
 
-void Usage() { std::fprintf(stderr, "ERROR: usage: ztjobinspect [-q] [-o DIR] [-s N] JOBFILE\n"); }
+void Usage() { std::fprintf(stderr, "ERROR: usage: ztjobview [-q] [-o DIR] [-s N] JOBFILE\n"); }
 
 }  // namespace
 

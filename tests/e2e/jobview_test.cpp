@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "runfilter.h"
-#include "ztjobinspect_check.h"
-#include "ztjobinspect_render.h"
+#include "ztjobview_check.h"
+#include "ztjobview_render.h"
 #include "ztstreams.h"
 
 namespace {
@@ -310,7 +310,7 @@ TEST(InspectorFaults, BrokenCodeStreamsAreRefused) {
 TEST(InspectorProgram, ExitStatusSummaryAndPngFiles) {
   TempFile job(SmallRawJob(), ".bin");
   TempDir out;
-  FilterResult r = RunFilter({ProgramPath("ztjobinspect"), "-o", out.path() + "/pages", job.path()}, "");
+  FilterResult r = RunFilter({ProgramPath("ztjobview"), "-o", out.path() + "/pages", job.path()}, "");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\npages: 2\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("pjl: @PJL ENTER LANGUAGE=HBPL\n"), std::string::npos);
@@ -322,13 +322,13 @@ TEST(InspectorProgram, ExitStatusSummaryAndPngFiles) {
 
   const std::string text = job.Read();
   TempFile cut(text.substr(0, text.size() - 30), ".bin");
-  r = RunFilter({ProgramPath("ztjobinspect"), cut.path()}, "");
+  r = RunFilter({ProgramPath("ztjobview"), cut.path()}, "");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("ERROR: offset ", 0), 0u) << r.err;
 
-  r = RunFilter({ProgramPath("ztjobinspect"), out.path() + "/missing.bin"}, "");
+  r = RunFilter({ProgramPath("ztjobview"), out.path() + "/missing.bin"}, "");
   EXPECT_EQ(r.status, 2);
-  r = RunFilter({ProgramPath("ztjobinspect"), "-o", job.path() + "/sub", job.path()}, "");
+  r = RunFilter({ProgramPath("ztjobview"), "-o", job.path() + "/sub", job.path()}, "");
   EXPECT_EQ(r.status, 2) << r.err;
 }
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "ztjobinspect_check.h"
-#include "ztjobinspect_render.h"
+#include "ztjobview_check.h"
+#include "ztjobview_render.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view job(reinterpret_cast<const char*>(data), size);

@@ -1,4 +1,4 @@
-#include "ztjobinspect_check.h"
+#include "ztjobview_check.h"
 
 #include <cstdio>
 
