@@ -15,19 +15,14 @@ H=7016
 BYTES=$(wc -c <"$WORK/plain.ras")
 
 # run NAME INPUT COMMAND...: best of three wall-clock runs.
+. "$(dirname "$0")/timing.sh"
 CAT_SEC=
 run() {
   name=$1
   input=$2
   shift 2
-  best=
-  for i in 1 2 3; do
-    t0=$(date +%s%N)
-    "$@" <"$input" >/dev/null
-    t1=$(date +%s%N)
-    sec=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", (b - a) / 1e9 }')
-    if [ -z "$best" ] || awk -v a="$sec" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$sec; fi
-  done
+  best_of_three "$input" "$@" || { echo "$name: failed" >&2; return 1; }
+  best=$BEST_SEC
   [ -n "$CAT_SEC" ] || CAT_SEC=$best
   awk -v n="$name" -v s="$best" -v c="$CAT_SEC" -v b="$BYTES" -v p="$PAGES" 'BEGIN {
     if (s <= 0) s = 0.001; if (c <= 0) c = 0.001;

@@ -24,25 +24,16 @@ BYTES=$(wc -c <"$WORK/ink.zt")
 
 # run NAME INPUT COMMAND...: best of three wall-clock runs (nanosecond clock),
 # then one run under GNU time for the peak memory.
+. "$(dirname "$0")/timing.sh"
 CAT_SEC=
 run() {
   name=$1
   input=$2
   shift 2
-  best=
-  for i in 1 2 3; do
-    t0=$(date +%s%N)
-    "$@" <"$input" >/dev/null 2>"$WORK/err.txt" || {
-      echo "$name: failed" >&2
-      cat "$WORK/err.txt" >&2
-      return 1
-    }
-    t1=$(date +%s%N)
-    sec=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", (b - a) / 1e9 }')
-    if [ -z "$best" ] || awk -v a="$sec" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$sec; fi
-  done
-  /usr/bin/time -v -o "$WORK/time.txt" "$@" <"$input" >/dev/null 2>/dev/null
-  rss=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$WORK/time.txt")
+  best_of_three "$input" "$@" || { echo "$name: failed" >&2; return 1; }
+  best=$BEST_SEC
+  peak_rss "$input" "$@"
+  rss=$PEAK_KIB
   [ -n "$CAT_SEC" ] || CAT_SEC=$best
   awk -v n="$name" -v s="$best" -v c="$CAT_SEC" -v b="$BYTES" -v p="$PAGES" -v r="$rss" 'BEGIN {
     if (s <= 0) s = 0.001; if (c <= 0) c = 0.001;

@@ -1,0 +1,26 @@
+# Timing shared by the benchmark scripts; sourced, needs $WORK.
+
+# best_of_three INPUT COMMAND...: runs COMMAND three times with INPUT on
+# standard input and its output dropped; BEST_SEC is the fastest wall-clock
+# time in seconds. A failed run shows its messages and returns 1.
+best_of_three() {
+  _input=$1
+  shift
+  BEST_SEC=
+  for _i in 1 2 3; do
+    _t0=$(date +%s%N)
+    "$@" <"$_input" >/dev/null 2>"$WORK/err.txt" || { cat "$WORK/err.txt" >&2; return 1; }
+    _t1=$(date +%s%N)
+    _sec=$(awk -v a="$_t0" -v b="$_t1" 'BEGIN { printf "%.6f", (b - a) / 1e9 }')
+    if [ -z "$BEST_SEC" ] || awk -v a="$_sec" -v b="$BEST_SEC" 'BEGIN { exit !(a < b) }'; then BEST_SEC=$_sec; fi
+  done
+}
+
+# peak_rss INPUT COMMAND...: PEAK_KIB is the peak resident set size of one
+# run of COMMAND, measured by GNU time.
+peak_rss() {
+  _input=$1
+  shift
+  /usr/bin/time -v -o "$WORK/time.txt" "$@" <"$_input" >/dev/null 2>/dev/null
+  PEAK_KIB=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$WORK/time.txt")
+}
