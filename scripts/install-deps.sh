@@ -18,5 +18,14 @@ echo "installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
+# The driver needs CUPS's programs, not a running system cupsd: keep the
+# packages' install scripts from starting services (the tests start their
+# own private cupsd).
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
+  $sudo chmod 755 "$policy"
+  trap '$sudo rm -f "$policy"' EXIT
+fi
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=300 "${missing[@]}"
