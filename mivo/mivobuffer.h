@@ -8,8 +8,10 @@
 // hands out bits most significant first.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "mivoexception.h"
 #include "mivoinfo.h"
@@ -103,6 +105,10 @@ class OutCodeBuffer : public CodeBuffer {
 
 // Decoder side: one input stream. Bits past the end of the stream read as
 // 1-bits when only looked at, and raise an exception when consumed.
+//
+// The accumulator holds bits_ stream bits from its top bit down; the bits
+// below them are zero or the stream bits that follow (a refill may load part
+// of a byte it does not count yet, and loads the same bits again later).
 class InCodeBuffer : public CodeBuffer {
  public:
   static constexpr size_t kCapacity = 16384;
@@ -111,19 +117,25 @@ class InCodeBuffer : public CodeBuffer {
 
   // The next k bits (1 <= k <= 32) without consuming them.
   uint32_t peek(int k) {
-    if (bits_ < k) read_2Bytes();
+    if (bits_ < k) refill();
     uint64_t a = acc_;
-    if (bits_ < k) a |= ~0ULL >> bits_;
+    if (bits_ < k) [[unlikely]] a |= ~0ULL >> bits_;
     return static_cast<uint32_t>(a >> (64 - k));
+  }
+  // Bits held in the accumulator: after peek(k) at least k unless the stream
+  // has ended.
+  int available() const { return bits_; }
+  // Consumes k bits already held (k <= available()).
+  void drop(int k) {
+    acc_ <<= k;
+    bits_ -= k;
   }
   void skip(int k) {
     if (bits_ < k) {
-      read_2Bytes();
+      refill();
       if (bits_ < k) throw Exception(181, "CodeBuffer::read_2Bytes(): callback_in returns 0 byte");
     }
-    acc_ <<= k;
-    bits_ -= k;
-    consumed_ += static_cast<uint64_t>(k);
+    drop(k);
   }
   uint32_t get(int k) {
     if (k == 0) return 0;
@@ -133,23 +145,41 @@ class InCodeBuffer : public CodeBuffer {
   }
   // Skips to the next byte boundary.
   void align() {
-    int r = static_cast<int>(consumed_ & 7);
+    int r = static_cast<int>(consumed_bits() & 7);
     if (r) skip(8 - r);
   }
   // True when the stream has delivered no byte at all and never will.
   bool empty_stream();
-  uint64_t consumed_bytes() const { return (consumed_ + 7) / 8; }
+  uint64_t consumed_bytes() const { return (consumed_bits() + 7) / 8; }
 
  private:
-  // Tops up the accumulator from the block, refilling the block through
-  // callback_in; at the end of the stream it leaves what there is.
+  // Bytes taken into the accumulator, less the bits still held there.
+  uint64_t consumed_bits() const {
+    return (delivered_ - static_cast<uint64_t>(len_ - pos_)) * 8 - static_cast<uint64_t>(bits_);
+  }
+  // Tops up the accumulator to at least 56 bits: eight bytes at once while
+  // the block holds them, else through read_2Bytes.
+  void refill() {
+    if (len_ - pos_ >= 8) {
+      uint64_t w;
+      std::memcpy(&w, data() + pos_, 8);
+      if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+      acc_ |= w >> bits_;
+      const int n = (63 - bits_) >> 3;
+      pos_ += static_cast<size_t>(n);
+      bits_ += 8 * n;
+    } else {
+      read_2Bytes();
+    }
+  }
+  // Tops up the accumulator byte by byte from the block, refilling the block
+  // through callback_in; at the end of the stream it leaves what there is.
   void read_2Bytes();
 
   ReadCallback callback_ = nullptr;
   void* context_ = nullptr;
   size_t len_ = 0;  // valid bytes in the block
   bool end_ = false;
-  uint64_t consumed_ = 0;  // bits
   uint64_t delivered_ = 0; // bytes received from callback_in
 };
 

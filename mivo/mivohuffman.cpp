@@ -198,6 +198,16 @@ void HuffmanDec::rebuild(int alphabet) {
   }
 }
 
+int HuffmanDec::get_value_by_rows(InCodeBuffer& s, int alphabet) {
+  const DirectCodewordDec& d = dec_[alphabet][s.peek(PREFIX_BITS_MAX)];
+  if (d.row < 0) undefined_code();
+  s.skip(d.len);
+  const CodeRow& r = tables_[alphabet]->rows[d.row];
+  int negative = r.sign ? static_cast<int>(s.get(1)) : (r.hi < 0 ? 1 : 0);
+  int mag = r.base + static_cast<int>(s.get(r.extra));
+  return negative ? -mag : mag;
+}
+
 void HuffmanDec::undefined_code() { throw Exception(150, "HuffmanDec::get_group(): undefined code"); }
 
 void HuffmanDec::align_all() {

@@ -184,13 +184,9 @@ class HuffmanDec : public Huffman<DirectCodewordDec, InCodeBuffer> {
   explicit HuffmanDec(const Info& info);
   ~HuffmanDec() override = default;
 
-  int get_line_mode() {
-    InCodeBuffer& s = streams_[MAIN_STREAM];
-    const DirectCodewordDec& d = line_mode_dec_[s.peek(PREFIX_BITS_MAX)];
-    if (d.row < 0) undefined_code();
-    s.skip(d.len);
-    return tables_[ALPHA_LINE_MODE]->rows[d.row].lo;
-  }
+  // Line-mode symbols have no extra bits: every codeword comes from the
+  // short-codeword table.
+  int get_line_mode() { return get_value(MAIN_STREAM, ALPHA_LINE_MODE); }
   int get_run() { return get_value(MAIN_STREAM, ALPHA_RUN); }
   int get_error(int stream) { return get_value(stream, ALPHA_ERROR); }
   int get_tag() { return get_value(MAIN_STREAM, ALPHA_TAG); }
@@ -203,25 +199,20 @@ class HuffmanDec : public Huffman<DirectCodewordDec, InCodeBuffer> {
  private:
   int get_value(int stream, int alphabet) {
     InCodeBuffer& s = streams_[stream];
-    const FastCodewordDec& f = fast_[alphabet][s.peek(FAST_BITS)];
-    if (f.len) {
-      s.skip(f.len);
+    const FastCodewordDec f = fast_[alphabet][s.peek(FAST_BITS)];
+    if (f.len != 0 && f.len <= s.available()) [[likely]] {
+      s.drop(f.len);
       return f.value;
     }
-    const DirectCodewordDec& d = dec_[alphabet][s.peek(PREFIX_BITS_MAX)];
-    if (d.row < 0) undefined_code();
-    s.skip(d.len);
-    const CodeRow& r = tables_[alphabet]->rows[d.row];
-    int negative = r.sign ? static_cast<int>(s.get(1)) : (r.hi < 0 ? 1 : 0);
-    int mag = r.base + static_cast<int>(s.get(r.extra));
-    return negative ? -mag : mag;
+    return get_value_by_rows(s, alphabet);
   }
+  // Long codewords, undefined codes and the end of the stream.
+  int get_value_by_rows(InCodeBuffer& s, int alphabet);
   [[noreturn]] static void undefined_code();
   void rebuild(int alphabet) override;
 
   DirectCodewordDec dec_[ALPHA_COUNT][1 << PREFIX_BITS_MAX] = {};
   FastCodewordDec fast_[ALPHA_COUNT][1 << FAST_BITS] = {};
-  DirectCodewordDec* line_mode_dec_ = dec_[ALPHA_LINE_MODE];
 };
 
 }  // namespace mivo

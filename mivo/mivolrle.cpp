@@ -165,8 +165,8 @@ void LrleEnc::code_line(HuffmanEnc& h) {
 // ---- Decoder ---------------------------------------------------------------
 
 template <class P>
-void LrleDec::decode_error(HuffmanDec& h, P* cur, int x) {
-  const P pred = referers_[predictor_].reference<P>(image_)[x];
+void LrleDec::decode_error(HuffmanDec& h, P* cur, const P* predictions, int x) {
+  const P pred = predictions[x];
   unsigned char qb[sizeof(P)];
   unsigned char pb[sizeof(P)] = {};
   std::memcpy(qb, &pred, sizeof(P));
@@ -207,9 +207,27 @@ int LrleDec::decode_symbols(HuffmanDec& h) {
     if (remaining_ == 0) offset_ = offset_after_run(run_length_);
   }
 
+  // The predictor's line stays put while this line is decoded (markers that
+  // change the model are handled between calls).
+  const P* predictions = referers_[predictor_].reference<P>(image_);
+  const int colours = info_.colour_components;
+  const bool plainErrors = info_.error_method == ERROR_METHOD_DIFF && info_.tag_bits == 0;
+
   while (x_ < width) {
     const int sym = h.get_line_mode();
-    if (sym < LINE_MODE_REFERERS) {
+    if (sym == LINE_MODE_ERROR && plainErrors) {
+      // The common case of decode_error: differences, no tag.
+      unsigned char qb[sizeof(P)];
+      unsigned char pb[sizeof(P)] = {};
+      std::memcpy(qb, &predictions[x_], sizeof(P));
+      for (int k = 0; k < colours; ++k) pb[k] = static_cast<uint8_t>(qb[k] + h.get_error(error_stream_[k]));
+      P pix;
+      std::memcpy(&pix, pb, sizeof(P));
+      cur[x_] = pix;
+      remember_colour(PixelValue(pix));
+      ++x_;
+      offset_ = 0;
+    } else if (sym < LINE_MODE_REFERERS) {
       const int pos = sym - offset_;
       if (pos >= DIFFER_COUNT) throw Exception(200, "Distributor::distribute_run(): stated is no in use");
       move_to_front(pos);
@@ -223,7 +241,7 @@ int LrleDec::decode_symbols(HuffmanDec& h) {
       remaining_ = length - n;
       if (remaining_ == 0) offset_ = offset_after_run(length);
     } else if (sym == LINE_MODE_ERROR) {
-      decode_error(h, cur, x_);
+      decode_error(h, cur, predictions, x_);
       ++x_;
       offset_ = 0;
     } else {

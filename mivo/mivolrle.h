@@ -218,7 +218,7 @@ class LrleDec : public Lrle<OutImageBuffer, Distributor> {
 
  private:
   template <class P>
-  void decode_error(HuffmanDec& h, P* cur, int x);
+  void decode_error(HuffmanDec& h, P* cur, const P* predictions, int x);
 
   int x_ = 0;
   int remaining_ = 0;  // pixels still to come from the run in progress
