@@ -104,17 +104,8 @@ int main(int argc, char* argv[]) {
   while (status == 0 && ReadZTRasterHeader_FP(input.get(), &header) == 1) {
     ++page;
     if (filtering) {
-      const int check = CheckCMYKPage(&header, ZT_LINE_FROM_BYTES_PER_LINE);
-      if (check != ZT_CMYK_PAGE_OK) {
-        fprintf(stderr, "ERROR: ztdigitalfilter: page %d: %s.\n", page, CMYKPageCheckText(check));
-        status = 1;
-        break;
-      }
-      if (WriteZTRasterHeader_FP(output.get(), &header) != 1) {
-        fprintf(stderr, "ERROR: ztdigitalfilter: page %d: cannot write the output.\n", page);
-        status = -1;
-        break;
-      }
+      status = BeginReworkedPage(output.get(), &header, ZT_LINE_FROM_BYTES_PER_LINE, "ztdigitalfilter", page);
+      if (status != 0) break;
       status = DigitalFilterProc(input.get(), output.get(), &header, dfCoef);
       if (status == DF_NO_MEMORY) {
         fputs("ERROR: ztdigitalfilter: calloc error for linebuf.\n", stderr);
@@ -124,13 +115,7 @@ int main(int argc, char* argv[]) {
       }
       if (status != DF_OK) fprintf(stderr, "DEBUG: ztdigitalfilter: DigitalFilterProc() is error = %d.\n", status);
     } else {
-      const int rc = ThrowPageData(input.get(), output.get(), &header);
-      if (rc == ZT_THROW_NO_MEMORY) {
-        fputs("ERROR: throwdata(): calloc error for imagedatabuf.\n", stderr);
-      } else if (rc != ZT_THROW_OK) {
-        fprintf(stderr, "ERROR: ztdigitalfilter: page %d: %s.\n", page, ThrowPageFailureText(rc));
-      }
-      status = ThrowPageStatus(rc);
+      status = CopyPageUnchanged(input.get(), output.get(), &header, "ztdigitalfilter", page);
     }
   }
 

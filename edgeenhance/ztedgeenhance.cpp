@@ -140,17 +140,8 @@ int main(int argc, char* argv[]) {
   while (status == 0 && ReadZTRasterHeader_FP(input.get(), &header) == 1) {
     ++page;
     if (enhancing) {
-      const int check = CheckCMYKPage(&header, ZT_LINE_FROM_WIDTH);
-      if (check != ZT_CMYK_PAGE_OK) {
-        fprintf(stderr, "ERROR: ztedgeenhance: page %d: %s.\n", page, CMYKPageCheckText(check));
-        status = 1;
-        break;
-      }
-      if (WriteZTRasterHeader_FP(output.get(), &header) != 1) {
-        fprintf(stderr, "ERROR: ztedgeenhance: page %d: cannot write the output.\n", page);
-        status = -1;
-        break;
-      }
+      status = BeginReworkedPage(output.get(), &header, ZT_LINE_FROM_WIDTH, "ztedgeenhance", page);
+      if (status != 0) break;
       switch (EdgeEnhanceProc(input.get(), output.get(), &header, eeParam)) {
         case EE_OK: break;
         case EE_NO_MEMORY_LINES:
@@ -172,13 +163,7 @@ int main(int argc, char* argv[]) {
       }
       if (status != 0) fprintf(stderr, "DEBUG: ztedgeenhance: EdgeEnhanceProc() is error = %d.\n", status);
     } else {
-      const int rc = ThrowPageData(input.get(), output.get(), &header);
-      if (rc == ZT_THROW_NO_MEMORY) {
-        fputs("ERROR: throwdata(): calloc error for imagedatabuf.\n", stderr);
-      } else if (rc != ZT_THROW_OK) {
-        fprintf(stderr, "ERROR: ztedgeenhance: page %d: %s.\n", page, ThrowPageFailureText(rc));
-      }
-      status = ThrowPageStatus(rc);
+      status = CopyPageUnchanged(input.get(), output.get(), &header, "ztedgeenhance", page);
     }
   }
 

@@ -80,3 +80,26 @@ const char* CMYKPageCheckText(int code) {
     default: return "page header is invalid";
   }
 }
+
+int CopyPageUnchanged(FILE* in, FILE* out, const ZTRasterHeader* header, const char* program, int page) {
+  const int rc = ThrowPageData(in, out, header);
+  if (rc == ZT_THROW_NO_MEMORY) {
+    fputs("ERROR: throwdata(): calloc error for imagedatabuf.\n", stderr);
+  } else if (rc != ZT_THROW_OK) {
+    fprintf(stderr, "ERROR: %s: page %d: %s.\n", program, page, ThrowPageFailureText(rc));
+  }
+  return ThrowPageStatus(rc);
+}
+
+int BeginReworkedPage(FILE* out, const ZTRasterHeader* header, ZTLineSource source, const char* program, int page) {
+  const int check = CheckCMYKPage(header, source);
+  if (check != ZT_CMYK_PAGE_OK) {
+    fprintf(stderr, "ERROR: %s: page %d: %s.\n", program, page, CMYKPageCheckText(check));
+    return 1;
+  }
+  if (WriteZTRasterHeader_FP(out, header) != 1) {
+    fprintf(stderr, "ERROR: %s: page %d: cannot write the output.\n", program, page);
+    return -1;
+  }
+  return 0;
+}

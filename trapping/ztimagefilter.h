@@ -1,8 +1,8 @@
 // What the three CMYK image filters (zttrapping, ztedgeenhance,
 // ztdigitalfilter) share beside the common library: their output file, the
 // copy path for pages they leave alone, and the check a page must pass before
-// its pixels are reworked. Nothing here prints; each program turns the codes
-// into its own messages.
+// its pixels are reworked. Only the two page steps at the end print (their
+// messages are the same in all three filters); everything else returns codes.
 #pragma once
 
 #include <cstddef>
@@ -65,3 +65,12 @@ enum ZTCMYKPageCheck {
 int CheckCMYKPage(const ZTRasterHeader* header, ZTLineSource source);
 // Words for a CheckCMYKPage code, for the caller's message.
 const char* CMYKPageCheckText(int code);
+
+// The two page steps the three filters word alike. Each reports its failure
+// in one line naming the program and the page, and returns the filter's exit
+// status for the page (0: go on).
+// Copies a page the filter leaves alone (ThrowPageData).
+int CopyPageUnchanged(FILE* in, FILE* out, const ZTRasterHeader* header, const char* program, int page);
+// Checks a page that is about to be reworked (CheckCMYKPage) and writes its
+// header.
+int BeginReworkedPage(FILE* out, const ZTRasterHeader* header, ZTLineSource source, const char* program, int page);

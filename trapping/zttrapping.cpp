@@ -154,17 +154,8 @@ int main(int argc, char* argv[]) {
   while (status == 0 && ReadZTRasterHeader_FP(input.get(), &header) == 1) {
     ++page;
     if (trapping) {
-      const int check = CheckCMYKPage(&header, ZT_LINE_FROM_WIDTH);
-      if (check != ZT_CMYK_PAGE_OK) {
-        fprintf(stderr, "ERROR: zttrapping: page %d: %s.\n", page, CMYKPageCheckText(check));
-        status = 1;
-        break;
-      }
-      if (WriteZTRasterHeader_FP(output.get(), &header) != 1) {
-        fprintf(stderr, "ERROR: zttrapping: page %d: cannot write the output.\n", page);
-        status = -1;
-        break;
-      }
+      status = BeginReworkedPage(output.get(), &header, ZT_LINE_FROM_WIDTH, "zttrapping", page);
+      if (status != 0) break;
       const int rc = TrappingProc(input.get(), output.get(), &header);
       if (rc != 0) {
         fprintf(stderr, "ERROR: zttrapping: page %d: %s.\n", page, TrapFailureText(rc));
@@ -172,13 +163,7 @@ int main(int argc, char* argv[]) {
         status = rc;
       }
     } else {
-      const int rc = ThrowPageData(input.get(), output.get(), &header);
-      if (rc == ZT_THROW_NO_MEMORY) {
-        fputs("ERROR: throwdata(): calloc error for imagedatabuf.\n", stderr);
-      } else if (rc != ZT_THROW_OK) {
-        fprintf(stderr, "ERROR: zttrapping: page %d: %s.\n", page, ThrowPageFailureText(rc));
-      }
-      status = ThrowPageStatus(rc);
+      status = CopyPageUnchanged(input.get(), output.get(), &header, "zttrapping", page);
     }
   }
 
