@@ -10,10 +10,8 @@ PPD=${2:?PPD file}
 PAGES=${3:-3}
 export PPD
 
-if [ ! -x /usr/bin/time ]; then
-  echo "installing GNU time for the memory figures" >&2
-  if [ "$(id -u)" = 0 ]; then apt-get install -y time >/dev/null; else sudo apt-get install -y time >/dev/null; fi
-fi
+. "$(dirname "$0")/timing.sh"
+ensure_gnu_time
 
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT INT TERM
@@ -26,7 +24,6 @@ sed 's/^\*QKSupportDeviceCollate: "True"/*QKSupportDeviceCollate: "False"/' "$PP
 
 # run NAME COPIES COMMAND...: best of three wall-clock runs, then one run
 # under GNU time for the peak memory. COPIES scales the bytes written.
-. "$(dirname "$0")/timing.sh"
 CAT_SEC=
 run() {
   name=$1

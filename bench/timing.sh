@@ -1,4 +1,11 @@
-# Timing shared by the benchmark scripts; sourced, needs $WORK.
+# Timing shared by the benchmark scripts; sourced (the functions use $WORK).
+
+# ensure_gnu_time: installs GNU time, which measures the peak memory.
+ensure_gnu_time() {
+  [ -x /usr/bin/time ] && return 0
+  echo "installing GNU time for the memory figures" >&2
+  if [ "$(id -u)" = 0 ]; then apt-get install -y time >/dev/null; else sudo apt-get install -y time >/dev/null; fi
+}
 
 # best_of_three INPUT COMMAND...: runs COMMAND three times with INPUT on
 # standard input and its output dropped; BEST_SEC is the fastest wall-clock
