@@ -1,6 +1,7 @@
 #include "ztio.h"
 
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -62,6 +63,56 @@ int ZTSkipBytes_FP(FILE* in, uint64_t n, unsigned char* buf, size_t bufSize) {
     n -= chunk;
   }
   return ZT_COPY_OK;
+}
+
+// The ordinary copy of ZTPassBytes: whole chunks through buf, a failed read
+// told apart from an input that ends.
+static int PassThroughBuffer(int in, int out, uint64_t n, unsigned char* buf, size_t bufSize) {
+  while (n > 0) {
+    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(n, bufSize));
+    const ssize_t got = ZTReadFull(in, buf, chunk);
+    if (got < 0) return ZT_COPY_READ_FAILED;
+    if (got != static_cast<ssize_t>(chunk)) return ZT_COPY_SHORT_READ;
+    if (ZTWriteFull(out, buf, chunk) != 0) return ZT_COPY_WRITE_FAILED;
+    n -= chunk;
+  }
+  return ZT_COPY_OK;
+}
+
+int ZTPassBytes(int in, int out, uint64_t n, unsigned char* buf, size_t bufSize) {
+  // Moved per call: the kernel stops at what the pipe holds or has room for.
+  constexpr uint64_t kSpliceStep = uint64_t{1} << 30;
+  while (n > 0) {
+    const ssize_t moved =
+        splice(in, nullptr, out, nullptr, static_cast<size_t>(std::min(n, kSpliceStep)), SPLICE_F_MOVE);
+    if (moved < 0 && errno == EINTR) continue;
+    if (moved == 0) return ZT_COPY_SHORT_READ;
+    // Not possible between these two descriptors, or one side failed: the
+    // ordinary copy carries on from here and tells which side it was.
+    if (moved < 0) return PassThroughBuffer(in, out, n, buf, bufSize);
+    n -= static_cast<uint64_t>(moved);
+  }
+  return ZT_COPY_OK;
+}
+
+int ZTPassBytes_FP(FILE* in, FILE* out, uint64_t n, unsigned char* buf, size_t bufSize) {
+  if (fflush(out) != 0 || ferror(out)) return ZT_COPY_WRITE_FAILED;
+  // An unbuffered stream keeps at most its one-byte stand-in buffer, which
+  // whole-item reads never leave filled: its descriptor is positioned where
+  // the stream is.
+  if (__fbufsize(in) > 1) {
+    const int rc = ZTCopyBytes_FP(in, out, n, buf, bufSize);
+    return rc == ZT_COPY_SHORT_READ && ferror(in) ? ZT_COPY_READ_FAILED : rc;
+  }
+  return ZTPassBytes(fileno(in), fileno(out), n, buf, bufSize);
+}
+
+int ZTSetUnbuffered_FP(FILE* fp) { return setvbuf(fp, nullptr, _IONBF, 0) == 0 ? 0 : -1; }
+
+long ZTGrowPipe(int fd, size_t bytes) {
+  if (bytes > static_cast<size_t>(INT32_MAX)) bytes = INT32_MAX;
+  const int capacity = fcntl(fd, F_SETPIPE_SZ, static_cast<int>(bytes));
+  return capacity < 0 ? -1 : capacity;
 }
 
 int ZTCopyAll(int in, int out, unsigned char* buf, size_t bufSize, uint64_t* total) {

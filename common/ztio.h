@@ -21,6 +21,7 @@ enum ZTCopyResult {
   ZT_COPY_OK = 0,
   ZT_COPY_SHORT_READ = -1,  // the input ended (or failed) before n bytes
   ZT_COPY_WRITE_FAILED = -2,
+  ZT_COPY_READ_FAILED = -3,  // the input failed (not just ended); only ZTPassBytes* tell this apart
 };
 
 // Copies exactly n bytes from in to out through buf (bufSize > 0).
@@ -28,6 +29,30 @@ int ZTCopyBytes(int in, int out, uint64_t n, unsigned char* buf, size_t bufSize)
 int ZTCopyBytes_FP(FILE* in, FILE* out, uint64_t n, unsigned char* buf, size_t bufSize);
 // Reads and drops n bytes (works on pipes, where seeking does not).
 int ZTSkipBytes_FP(FILE* in, uint64_t n, unsigned char* buf, size_t bufSize);
+
+// Passes exactly n bytes from in to out unchanged, for data that this
+// process does not look at. Where either side is a pipe the kernel moves the
+// bytes (splice) without copying them through this process; where it cannot
+// (files on both sides, terminals, a device that refuses) the rest goes
+// through buf (bufSize > 0), so the result is always the same bytes.
+// Results as for ZTCopyBytes, and ZT_COPY_READ_FAILED when the input fails
+// rather than ends; once the input ends early, the bytes that did arrive
+// have been passed on.
+int ZTPassBytes(int in, int out, uint64_t n, unsigned char* buf, size_t bufSize);
+// Stream form: out is flushed first. When in holds no read-ahead of its own
+// (an unbuffered stream, see ZTSetUnbuffered_FP) the bytes move between the
+// descriptors as above; a buffered input is copied with ZTCopyBytes_FP.
+int ZTPassBytes_FP(FILE* in, FILE* out, uint64_t n, unsigned char* buf, size_t bufSize);
+// Makes a stream unbuffered (before its first transfer): whole-chunk reads
+// and writes then go straight between the descriptor and the caller's
+// buffer, and the descriptor's position stays the stream's. 0 or -1.
+int ZTSetUnbuffered_FP(FILE* fp);
+
+// Asks for a pipe buffer of at least `bytes` (Linux F_SETPIPE_SZ); fewer
+// context switches per page between the processes of a chain. Returns the
+// capacity now in effect, or -1 when the descriptor is not a pipe or the
+// size cannot be had (the pipe keeps its old capacity).
+long ZTGrowPipe(int fd, size_t bytes);
 // Copies everything up to end of file; *total receives the byte count.
 int ZTCopyAll(int in, int out, unsigned char* buf, size_t bufSize, uint64_t* total);
 

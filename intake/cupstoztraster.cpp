@@ -5,9 +5,12 @@
 //
 // Pixels are read through libcupsimage, which undoes the line compression of
 // "RaS2"/PWG streams and hands uncompressed ("RaS3"/"RaSt") pixels over as
-// they stand. Pages are copied in chunks of whole lines of at most 1 MiB
-// (one line when a line is longer). Pages that the later filters cannot
-// handle are refused before any of their bytes are written.
+// they stand. In an uncompressed stream in this host's byte order, which
+// libcupsimage reads without read-ahead, the pixels pass from the input
+// descriptor straight to the output (spliced where a pipe is involved);
+// otherwise pages are copied in chunks of whole lines of at most 1 MiB (one
+// line when a line is longer). Pages that the later filters cannot handle
+// are refused before any of their bytes are written.
 
 #include <cups/raster.h>
 #include <fcntl.h>
@@ -17,10 +20,12 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 
-#include "ztraster.h"  // the ZTRasterHeader record only: this filter does not link the common library
+#include "ztio.h"      // the descriptor copy only: this filter does not link the common library
+#include "ztraster.h"  // the ZTRasterHeader record
 
 namespace {
 
@@ -33,10 +38,14 @@ void CancelHandler(int) { StopRequested = 1; }
 
 // The raster input as libcupsimage reads it: what has been delivered tells a
 // clean end of the stream apart from a header that is cut short or refused.
+// What was asked for and delivered also tells whether libcupsimage holds
+// bytes of its own beyond what it has parsed.
 struct RasterInput {
   int fd = 0;
-  uint64_t delivered = 0;  // bytes handed to libcupsimage so far
+  uint64_t delivered = 0;  // bytes handed to libcupsimage so far (or passed on past it)
   bool eof = false;        // read() returned 0
+  bool lastFilled = true;  // the latest request was met in full
+  char sync[4] = {};       // the stream's first four bytes
 };
 
 ssize_t ReadRasterInput(void* ctx, unsigned char* buf, size_t bytes) {
@@ -45,9 +54,23 @@ ssize_t ReadRasterInput(void* ctx, unsigned char* buf, size_t bytes) {
     ssize_t got = read(in->fd, buf, bytes);
     if (got < 0 && errno == EINTR) continue;
     if (got == 0) in->eof = true;
-    if (got > 0) in->delivered += static_cast<uint64_t>(got);
+    if (got > 0) {
+      for (ssize_t i = 0; i < got && in->delivered + static_cast<uint64_t>(i) < sizeof in->sync; ++i)
+        in->sync[in->delivered + static_cast<uint64_t>(i)] = static_cast<char>(buf[i]);
+      in->delivered += static_cast<uint64_t>(got);
+    }
+    in->lastFilled = got == static_cast<ssize_t>(bytes);
     return got;
   }
+}
+
+// Uncompressed CUPS raster in this host's byte order: libcupsimage reads
+// its headers with requests of exactly their size and its pixels as asked,
+// so after a header nothing of the page's pixels is held inside it.
+bool IsPlainRaster(const RasterInput& in) {
+  uint32_t sync;
+  memcpy(&sync, in.sync, sizeof sync);
+  return sync == CUPS_RASTER_SYNC || sync == CUPS_RASTER_SYNCv2;
 }
 
 struct RasterCloser {
@@ -135,6 +158,19 @@ PageResult CopyPage(cups_raster_t* raster, const ZTRasterHeader& zt, CopyBuffer*
   return fflush(out) == 0 ? kPageOk : kPageWriteFailed;
 }
 
+// Passes the page's pixels from the input descriptor to out without
+// libcupsimage, which holds none of them (see IsPlainRaster); the buffer
+// carries them where the descriptors cannot be spliced.
+PageResult PassPage(RasterInput* input, const ZTRasterHeader& zt, CopyBuffer* buffer, FILE* out) {
+  if (fflush(out) != 0) return kPageWriteFailed;
+  const uint64_t bytes = static_cast<uint64_t>(zt.pageBytes);
+  const int rc = ZTPassBytes(input->fd, fileno(out), bytes, buffer->data.get(), buffer->size);
+  if (rc == ZT_COPY_WRITE_FAILED) return kPageWriteFailed;
+  if (rc != ZT_COPY_OK) return kPageShortInput;
+  input->delivered += bytes;
+  return kPageOk;
+}
+
 int RunIntake(int argc, char* argv[]) {
   if (argc < 6 || argc > 7) {
     fputs("ERROR: cupstoztraster job-id user title copies options [file]\n", stderr);
@@ -160,6 +196,7 @@ int RunIntake(int argc, char* argv[]) {
     return 1;
   }
 
+  const bool plain = IsPlainRaster(input);
   CopyBuffer buffer;
   for (int page = 1; !StopRequested; ++page) {
     const uint64_t before = input.delivered;
@@ -186,7 +223,10 @@ int RunIntake(int argc, char* argv[]) {
       fputs("ERROR: cupstoztraster: cannot write the output.\n", stderr);
       return 1;
     }
-    switch (CopyPage(raster.get(), zt, &buffer, stdout)) {
+    // The header's bytes, and no more, were asked for and delivered:
+    // libcupsimage has read nothing of the pixels yet.
+    const bool pass = plain && input.lastFilled && input.delivered - before == sizeof(cups_page_header2_t);
+    switch (pass ? PassPage(&input, zt, &buffer, stdout) : CopyPage(raster.get(), zt, &buffer, stdout)) {
       case kPageOk:
         break;
       case kPageShortInput:
@@ -211,5 +251,7 @@ int main(int argc, char* argv[]) {
   signal(SIGTERM, CancelHandler);
   // A closed output pipe is reported as a write error, not a silent death.
   signal(SIGPIPE, SIG_IGN);
+  // Chunks are written straight from the copy buffer, not through a second one.
+  ZTSetUnbuffered_FP(stdout);
   return RunIntake(argc, argv);
 }

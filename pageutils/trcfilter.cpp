@@ -95,6 +95,22 @@ static int CopyPageData(FILE* in, FILE* out, const ZTRasterHeader* header, const
   }
   uint64_t remaining = header->pageBytes > 0 ? static_cast<uint64_t>(header->pageBytes) : 0;
   unsigned char* data = buf.get();
+  if (!curve) {
+    // A page copied unchanged passes straight from input to output.
+    switch (ZTPassBytes_FP(in, out, remaining, data, TRC_BUFSIZE)) {
+      case ZT_COPY_OK:
+        return 0;
+      case ZT_COPY_SHORT_READ:
+        fprintf(stderr, "ERROR: %s(): the input ends inside the page data.\n", name);
+        return -1;
+      case ZT_COPY_READ_FAILED:
+        fprintf(stderr, "ERROR: %s(): can't read from input file.\n", name);
+        return -1;
+      default:
+        fprintf(stderr, "DEBUG: %s(): can't write to output file.\n", name);
+        return -1;
+    }
+  }
   while (remaining > 0) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(remaining, TRC_BUFSIZE));
     if (fread(data, 1, n, in) != n) {
@@ -106,7 +122,7 @@ static int CopyPageData(FILE* in, FILE* out, const ZTRasterHeader* header, const
         fprintf(stderr, "ERROR: %s(): the input ends inside the page data.\n", name);
       return -1;
     }
-    if (curve) ScaleBytes(data, n, curve->table, curve->multiplier);
+    ScaleBytes(data, n, curve->table, curve->multiplier);
     if (fwrite(data, 1, n, out) != n) {
       fprintf(stderr, "DEBUG: %s(): can't write to output file.\n", name);
       return -1;
@@ -145,6 +161,10 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   ZTStream output(ZTOpenOutput_FP(nullptr));
+  // Whole chunks go straight between the descriptors and the work buffer;
+  // unbuffered streams also let an unchanged page pass without a copy.
+  ZTSetUnbuffered_FP(input.get());
+  ZTSetUnbuffered_FP(output.get());
   ZTPPDSetting setting;
   if (setting.Create(args.options) != 0) {
     fputs("ERROR: TRC: CreatePPDSetting returns Error.\n", stderr);

@@ -56,7 +56,17 @@ int SkipBlankPage(int in, FILE* out, const ZTRasterHeader* header, bool skipping
   const size_t chunkBytes = static_cast<size_t>(std::min<uint64_t>(ZTBlankChunkBytes(lineBytes), pageBytes));
   if (chunkBytes > 0 && !buffer->Reserve(chunkBytes)) return ZT_SKIP_NO_MEMORY;
 
-  bool blank = skipping;  // the page has shown only white so far
+  if (!skipping) {
+    // Nothing of the page is looked at: its bytes pass straight on.
+    if (fflush(out) != 0) return ZT_SKIP_WRITE_FAILED;
+    switch (ZTPassBytes(in, fileno(out), pageBytes, buffer->data(), chunkBytes)) {
+      case ZT_COPY_OK: return ZT_SKIP_OK;
+      case ZT_COPY_WRITE_FAILED: return ZT_SKIP_WRITE_FAILED;
+      default: return ZT_SKIP_SHORT_READ;
+    }
+  }
+
+  bool blank = true;      // the page has shown only white so far
   uint64_t heldBack = 0;  // white bytes not yet written
   uint64_t remaining = pageBytes;
   while (remaining > 0) {

@@ -90,7 +90,10 @@ static int throwdata() {
     return 1;
   }
   if (WriteZTRasterHeader_FP(stdout, &ztrasterheader) != 1) return ReportCopyFailure(ZT_COPY_WRITE_FAILED);
-  int rc = ZTCopyBytes_FP(infp, stdout, PageDataBytes(), buf.get(), TEMPBUFSIZE);
+  // From the unbuffered input the bytes pass straight on; the spool file is
+  // read through its stream.
+  int rc = ZTPassBytes_FP(infp, stdout, PageDataBytes(), buf.get(), TEMPBUFSIZE);
+  if (rc == ZT_COPY_READ_FAILED) rc = ZT_COPY_SHORT_READ;
   if (rc != ZT_COPY_OK) return ReportCopyFailure(rc);
   if (ZTFlushCheck_FP(stdout) != 0) return ReportCopyFailure(ZT_COPY_WRITE_FAILED);
   return 0;
@@ -297,6 +300,10 @@ int main(int argc, char* argv[]) {
     return -1;
   }
   infp = input.get();
+  // Chunks are read and written straight between the descriptors and the
+  // work buffer, without a second buffer in the streams.
+  ZTSetUnbuffered_FP(infp);
+  ZTSetUnbuffered_FP(stdout);
   ZTPPDSetting setting;
   if (setting.Create(args.options) != 0) return 1;
 

@@ -16,6 +16,8 @@ int main(int argc, char* argv[]) {
   // A reader that goes away makes the next write fail with an error that is
   // reported, instead of ending the filter silently.
   signal(SIGPIPE, SIG_IGN);
+  // Chunks are written straight from the copy buffer, not through a second one.
+  ZTSetUnbuffered_FP(stdout);
 
   ZTFilterArgs args;
   if (ZTParseFilterArgs(argc, argv, 6, 7, &args) != 0) {
