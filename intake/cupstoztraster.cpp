@@ -64,13 +64,13 @@ ssize_t ReadRasterInput(void* ctx, unsigned char* buf, size_t bytes) {
   }
 }
 
-// Uncompressed CUPS raster in this host's byte order: libcupsimage reads
+// Uncompressed version 3 CUPS raster in this host's byte order: libcupsimage reads
 // its headers with requests of exactly their size and its pixels as asked,
 // so after a header nothing of the page's pixels is held inside it.
 bool IsPlainRaster(const RasterInput& in) {
   uint32_t sync;
   memcpy(&sync, in.sync, sizeof sync);
-  return sync == CUPS_RASTER_SYNC || sync == CUPS_RASTER_SYNCv2;
+  return sync == CUPS_RASTER_SYNC;
 }
 
 struct RasterCloser {

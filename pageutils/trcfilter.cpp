@@ -17,6 +17,10 @@
 
 // Chunk size of both page operations: 4 MiB.
 static constexpr size_t TRC_BUFSIZE = 4194304;
+// Unchanged pages of at least this size pass between the descriptors;
+// smaller ones are copied through the output stream's buffer, which joins
+// them into fewer writes.
+static constexpr uint64_t TRC_PASS_MIN_BYTES = 65536;
 
 // The scale factors, as single-precision numbers (both slightly below the
 // decimal values).
@@ -95,7 +99,7 @@ static int CopyPageData(FILE* in, FILE* out, const ZTRasterHeader* header, const
   }
   uint64_t remaining = header->pageBytes > 0 ? static_cast<uint64_t>(header->pageBytes) : 0;
   unsigned char* data = buf.get();
-  if (!curve) {
+  if (!curve && remaining >= TRC_PASS_MIN_BYTES) {
     // A page copied unchanged passes straight from input to output.
     switch (ZTPassBytes_FP(in, out, remaining, data, TRC_BUFSIZE)) {
       case ZT_COPY_OK:
@@ -122,7 +126,7 @@ static int CopyPageData(FILE* in, FILE* out, const ZTRasterHeader* header, const
         fprintf(stderr, "ERROR: %s(): the input ends inside the page data.\n", name);
       return -1;
     }
-    ScaleBytes(data, n, curve->table, curve->multiplier);
+    if (curve) ScaleBytes(data, n, curve->table, curve->multiplier);
     if (fwrite(data, 1, n, out) != n) {
       fprintf(stderr, "DEBUG: %s(): can't write to output file.\n", name);
       return -1;
@@ -161,10 +165,9 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   ZTStream output(ZTOpenOutput_FP(nullptr));
-  // Whole chunks go straight between the descriptors and the work buffer;
-  // unbuffered streams also let an unchanged page pass without a copy.
+  // Whole chunks are read straight into the work buffer, and an unbuffered
+  // input lets an unchanged page pass without a copy.
   ZTSetUnbuffered_FP(input.get());
-  ZTSetUnbuffered_FP(output.get());
   ZTPPDSetting setting;
   if (setting.Create(args.options) != 0) {
     fputs("ERROR: TRC: CreatePPDSetting returns Error.\n", stderr);
