@@ -65,14 +65,18 @@ int ZTSkipBytes_FP(FILE* in, uint64_t n, unsigned char* buf, size_t bufSize) {
   return ZT_COPY_OK;
 }
 
-// The ordinary copy of ZTPassBytes: whole chunks through buf, a failed read
-// told apart from an input that ends.
+// The ordinary copy of ZTPassBytes: chunks through buf, a failed read told
+// apart from an input that ends. As with splice, what arrived of a last,
+// short chunk is passed on too.
 static int PassThroughBuffer(int in, int out, uint64_t n, unsigned char* buf, size_t bufSize) {
   while (n > 0) {
     const size_t chunk = static_cast<size_t>(std::min<uint64_t>(n, bufSize));
     const ssize_t got = ZTReadFull(in, buf, chunk);
     if (got < 0) return ZT_COPY_READ_FAILED;
-    if (got != static_cast<ssize_t>(chunk)) return ZT_COPY_SHORT_READ;
+    if (got != static_cast<ssize_t>(chunk)) {
+      ZTWriteFull(out, buf, static_cast<size_t>(got));
+      return ZT_COPY_SHORT_READ;
+    }
     if (ZTWriteFull(out, buf, chunk) != 0) return ZT_COPY_WRITE_FAILED;
     n -= chunk;
   }

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -62,6 +63,102 @@ TEST(CommonZTIO, DescriptorCopyThroughPipesAndClosedReader) {
   signal(SIGPIPE, SIG_IGN);
   EXPECT_EQ(ZTWriteFull(out[1], data.data(), 10), -1);
   close(out[1]);
+}
+
+// Unchanged bytes between every pairing of pipes and files: spliced where a
+// pipe is involved, copied through the buffer between two files. The same
+// bytes arrive either way, and an input that ends early is reported after
+// what did arrive was passed on.
+TEST(CommonZTIO, PassBytesBetweenPipesAndFiles) {
+  const std::string data = PatternBytes(700000, 11);
+  for (bool pipeIn : {true, false}) {
+    for (bool pipeOut : {true, false}) {
+      SCOPED_TRACE(std::string(pipeIn ? "pipe" : "file") + " to " + (pipeOut ? "pipe" : "file"));
+      TempFile inFile(data), outFile;
+      int in[2] = {-1, -1}, out[2] = {-1, -1};
+      std::thread writer, reader;
+      std::string got;
+      if (pipeIn) {
+        ASSERT_EQ(pipe(in), 0);
+        writer = std::thread([&] {
+          ZTWriteFull(in[1], data.data(), data.size());
+          close(in[1]);
+        });
+      } else {
+        in[0] = open(inFile.path().c_str(), O_RDONLY);
+      }
+      if (pipeOut) {
+        ASSERT_EQ(pipe(out), 0);
+        reader = std::thread([&] {
+          char b[8192];
+          ssize_t n;
+          while ((n = read(out[0], b, sizeof b)) > 0) got.append(b, static_cast<size_t>(n));
+        });
+      } else {
+        out[1] = open(outFile.path().c_str(), O_WRONLY | O_TRUNC);
+      }
+      unsigned char buf[4096];
+      EXPECT_EQ(ZTPassBytes(in[0], out[1], 600000, buf, sizeof buf), ZT_COPY_OK);
+      EXPECT_EQ(ZTPassBytes(in[0], out[1], 100001, buf, sizeof buf), ZT_COPY_SHORT_READ);
+      close(out[1]);
+      if (writer.joinable()) writer.join();
+      if (reader.joinable()) reader.join();
+      close(in[0]);
+      if (pipeOut) close(out[0]);
+      const std::string passed = pipeOut ? got : outFile.Read();
+      EXPECT_EQ(passed.size(), data.size());
+      EXPECT_TRUE(passed == data);
+    }
+  }
+}
+
+// A full disk, a reader that has gone and an input that fails are told
+// apart; the stream form goes on exactly where the input stream stands,
+// buffered or not.
+TEST(CommonZTIO, PassBytesFailuresAndStreamPositions) {
+  const std::string data = PatternBytes(200000, 5);
+  TempFile in(data);
+  unsigned char buf[4096];
+  signal(SIGPIPE, SIG_IGN);
+  int gone[2];
+  ASSERT_EQ(pipe(gone), 0);
+  close(gone[0]);
+  int fd = open(in.path().c_str(), O_RDONLY);
+  EXPECT_EQ(ZTPassBytes(fd, gone[1], 100000, buf, sizeof buf), ZT_COPY_WRITE_FAILED);
+  close(gone[1]);
+  int full = open("/dev/full", O_WRONLY);
+  if (full >= 0) {
+    EXPECT_EQ(ZTPassBytes(fd, full, 50000, buf, sizeof buf), ZT_COPY_WRITE_FAILED);
+    close(full);
+  }
+  close(fd);
+  int dir = open("/", O_RDONLY | O_DIRECTORY);
+  int sink[2];
+  ASSERT_EQ(pipe(sink), 0);
+  EXPECT_EQ(ZTPassBytes(dir, sink[1], 10, buf, sizeof buf), ZT_COPY_READ_FAILED);
+  close(dir);
+  close(sink[0]);
+  close(sink[1]);
+
+  for (bool unbuffered : {true, false}) {
+    SCOPED_TRACE(unbuffered ? "unbuffered input" : "buffered input");
+    FILE* fin = fopen(in.path().c_str(), "rb");
+    if (unbuffered) {
+      EXPECT_EQ(ZTSetUnbuffered_FP(fin), 0);
+    }
+    TempFile out;
+    FILE* fout = fopen(out.path().c_str(), "wb");
+    char head[56];
+    ASSERT_EQ(fread(head, 1, sizeof head, fin), sizeof head);
+    fwrite(head, 1, sizeof head, fout);
+    EXPECT_EQ(ZTPassBytes_FP(fin, fout, 150000, buf, sizeof buf), ZT_COPY_OK);
+    char next[10];
+    ASSERT_EQ(fread(next, 1, sizeof next, fin), sizeof next);
+    EXPECT_EQ(std::string(next, sizeof next), data.substr(150056, 10));
+    fclose(fin);
+    fclose(fout);
+    EXPECT_EQ(out.Read(), data.substr(0, 150056));
+  }
 }
 
 TEST(CommonZTIO, LinesPerChunkIsNeverZero) {
