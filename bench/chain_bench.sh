@@ -1,0 +1,166 @@
+#!/bin/sh
+# Benchmark of the whole driver chain and of each of its programs on the real
+# A4 600 dpi pages of make-inputs.sh (text, graphics, photo) and on a 10-page
+# mixed job made of them, beside `cat` moving the same bytes.
+#
+# For every job it times, each run's output drained from a pipe by `cat` as a
+# CUPS backend reads it:
+#   - one pipe hop (`cat | cat`) of each input form, the unit of the ratios;
+#   - a chain of as many `cat` processes as each driver chain has filters;
+#   - the sample model's default chain and its full chain (trapping, edge
+#     enhancement and digital filter on) run by ztmainfilter;
+#   - each program alone on its own input form: the intake on CUPS raster,
+#     blank-page skipping and colour conversion on RGB ZT raster, the printer
+#     language filter on coded pages, the others on CMYK ZT raster.
+# It prints wall-clock and CPU seconds per page (best of three), the ratio of
+# the wall-clock time to one hop of the same input and the peak resident set
+# of the largest single process. The ZT raster inputs are made once per job
+# with the programs of the first build folder.
+#
+# Usage: chain_bench.sh [BUILD_DIR ...]
+#   BUILD_DIR   a CMake build folder with bin/ (default: build under the
+#               project root). With several, each measurement is taken for
+#               each build in turn in the same run, e.g. a baseline build
+#               and the current one.
+# Environment: BENCH_INPUTS (default /tmp/bench-inputs), CHAIN_BENCH_JOBS
+# (default "text graphics photo mixed").
+set -eu
+TOP=$(cd "$(dirname "$0")/.." && pwd)
+[ $# -gt 0 ] || set -- "$TOP/build"
+INPUTS=${BENCH_INPUTS:-/tmp/bench-inputs}
+JOBS=${CHAIN_BENCH_JOBS:-text graphics photo mixed}
+
+. "$TOP/bench/timing.sh"
+ensure_gnu_time
+
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+trap 'exit 130' INT TERM
+
+PROGRAMS="cupstoztraster ztskipblank ztcolorconv zttrapping ztedgeenhance ztdigitalfilter zttrc ztrotate ztmivo5
+  ztrastertohbpl ztmainfilter"
+FULL_OPTIONS="QKTrapping=True QKEdgeEnhance=True QKDigitalFilter=Middle"
+# Filters each chain of the sample model runs (its conditions select them):
+# cupstoztraster, ztcolorconv, ztmivo5 and ztrastertohbpl by default; the
+# full chain adds zttrapping, ztedgeenhance and ztdigitalfilter.
+DEFAULT_FILTERS=4
+FULL_FILTERS=7
+
+# Every build gets the sample model's PPD with its filter folder pointing at
+# the build's programs and its data files taken from the source tree.
+n=0
+for dir in "$@"; do
+  n=$((n + 1))
+  bin=$(cd "$dir" && pwd)/bin
+  for p in $PROGRAMS; do
+    [ -x "$bin/$p" ] || { echo "chain_bench: $bin/$p is missing; build the project first" >&2; exit 1; }
+  done
+  sed -E -e "s|^\*QKFilterDir:.*|*QKFilterDir: \"$bin\"|" \
+    -e "s|^\*QKDlutFilePath:[[:space:]]*\"[^\"]*/([^/\"]*)\"|*QKDlutFilePath: \"$TOP/data/\1\"|" \
+    "$TOP/data/korva-zt.ppd" >"$WORK/model-$n.ppd"
+  echo "build $n: $dir"
+done
+BUILDS=$n
+for page in text graphics photo; do
+  [ -r "$INPUTS/$page.rgb.ras" ] || { echo "chain_bench: $INPUTS/$page.rgb.ras is missing (see make-inputs.sh)" >&2; exit 1; }
+done
+
+# run NAME INPUT HOP BUILD COMMAND...: one line of the table. HOP is the
+# wall-clock time of one hop of INPUT ("" for the hop itself).
+run() {
+  _name=$1
+  _in=$2
+  _hop=$3
+  _build=$4
+  shift 4
+  drained_best_of_three "$_in" "$@" || { echo "chain_bench: $_name failed" >&2; exit 1; }
+  awk -v n="$_name" -v b="$_build" -v s="$BEST_SEC" -v c="$CPU_SEC" -v h="${_hop:-$BEST_SEC}" -v p="$PAGES" \
+    -v r="$PEAK_KIB" 'BEGIN {
+    if (h <= 0) h = 0.000001
+    printf "%-40s %5s %8.3f s/page %8.3f s/page CPU %6.2f x hop %8.1f MiB\n", n, b, s / p, c / p, s / h, r / 1024 }'
+}
+
+# cats N: a command line of N `cat` processes joined by pipes.
+cats() {
+  _line=cat
+  _k=1
+  while [ "$_k" -lt "$1" ]; do
+    _line="$_line | cat"
+    _k=$((_k + 1))
+  done
+  echo "$_line"
+}
+
+# use_build B: PPD and BIN of build B.
+use_build() {
+  PPD=$WORK/model-$1.ppd
+  export PPD
+  BIN=$(sed -n 's|^\*QKFilterDir: "\(.*\)"|\1|p' "$PPD")
+}
+
+# program NAME INPUT HOP OPTIONS: one program alone, for every build.
+program() {
+  for b in $(seq 1 "$BUILDS"); do
+    use_build "$b"
+    run "$1${4:+ $4}" "$2" "$3" "$b" "$BIN/$1" 1 user title 1 "$4"
+  done
+}
+
+for job in $JOBS; do
+  # The job as CUPS raster: one page file, or ten pages of the three joined
+  # into one stream (one sync word at the start).
+  if [ "$job" = mixed ]; then
+    PAGES=10
+    ras=$WORK/mixed.ras
+    cat "$INPUTS/text.rgb.ras" >"$ras"
+    for page in graphics photo text graphics photo text graphics photo text; do
+      tail -c +5 "$INPUTS/$page.rgb.ras" >>"$ras"
+    done
+  else
+    PAGES=1
+    ras=$INPUTS/$job.rgb.ras
+  fi
+  # Its other forms, made by the programs of the first build.
+  use_build 1
+  "$BIN/cupstoztraster" 1 user title 1 "" <"$ras" >"$WORK/rgb.zt"
+  "$BIN/ztcolorconv" 1 user title 1 "" <"$WORK/rgb.zt" >"$WORK/cmyk.zt" 2>/dev/null
+  "$BIN/ztmivo5" 1 user title 1 "" <"$WORK/cmyk.zt" >"$WORK/coded.zt" 2>/dev/null
+
+  echo
+  echo "== $job: $PAGES page(s); CUPS raster $(wc -c <"$ras") bytes, CMYK ZT raster $(wc -c <"$WORK/cmyk.zt") bytes"
+  run "cat | cat (CUPS raster)" "$ras" "" - cat
+  HOP_RAS=$BEST_SEC
+  run "cat | cat (RGB ZT raster)" "$WORK/rgb.zt" "" - cat
+  HOP_RGB=$BEST_SEC
+  run "cat | cat (CMYK ZT raster)" "$WORK/cmyk.zt" "" - cat
+  HOP_CMYK=$BEST_SEC
+  run "cat | cat (coded pages)" "$WORK/coded.zt" "" - cat
+  HOP_CODED=$BEST_SEC
+  run "$DEFAULT_FILTERS cat processes (CUPS raster)" "$ras" "$HOP_RAS" - sh -c "$(cats $DEFAULT_FILTERS)"
+  run "$FULL_FILTERS cat processes (CUPS raster)" "$ras" "$HOP_RAS" - sh -c "$(cats $FULL_FILTERS)"
+  for b in $(seq 1 "$BUILDS"); do
+    use_build "$b"
+    run "default chain (ztmainfilter)" "$ras" "$HOP_RAS" "$b" "$BIN/ztmainfilter" 1 user title 1 ""
+  done
+  for b in $(seq 1 "$BUILDS"); do
+    use_build "$b"
+    run "full chain (ztmainfilter)" "$ras" "$HOP_RAS" "$b" "$BIN/ztmainfilter" 1 user title 1 "$FULL_OPTIONS"
+  done
+  program cupstoztraster "$ras" "$HOP_RAS" ""
+  program ztskipblank "$WORK/rgb.zt" "$HOP_RGB" ""
+  program ztskipblank "$WORK/rgb.zt" "$HOP_RGB" "QKSkip=True"
+  program ztcolorconv "$WORK/rgb.zt" "$HOP_RGB" ""
+  program zttrapping "$WORK/cmyk.zt" "$HOP_CMYK" ""
+  program zttrapping "$WORK/cmyk.zt" "$HOP_CMYK" "QKTrapping=True"
+  program ztedgeenhance "$WORK/cmyk.zt" "$HOP_CMYK" ""
+  program ztedgeenhance "$WORK/cmyk.zt" "$HOP_CMYK" "QKEdgeEnhance=True"
+  program ztdigitalfilter "$WORK/cmyk.zt" "$HOP_CMYK" ""
+  program ztdigitalfilter "$WORK/cmyk.zt" "$HOP_CMYK" "QKDigitalFilter=Middle"
+  program zttrc "$WORK/cmyk.zt" "$HOP_CMYK" ""
+  program zttrc "$WORK/cmyk.zt" "$HOP_CMYK" "QKTonerSaver=True"
+  program ztrotate "$WORK/cmyk.zt" "$HOP_CMYK" ""
+  program ztrotate "$WORK/cmyk.zt" "$HOP_CMYK" "QKTurnPage=True"
+  program ztmivo5 "$WORK/cmyk.zt" "$HOP_CMYK" ""
+  program ztrastertohbpl "$WORK/coded.zt" "$HOP_CODED" ""
+  rm -f "$WORK/mixed.ras" "$WORK/rgb.zt" "$WORK/cmyk.zt" "$WORK/coded.zt"
+done
