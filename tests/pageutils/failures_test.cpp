@@ -1,5 +1,9 @@
 // Every failure of the three page utilities: its message and exit status.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include "pageutils_support.h"
 
@@ -120,5 +124,26 @@ INSTANTIATE_TEST_SUITE_P(
                     PageBytes(Gray(3000, 2000), std::string(6000000, 'x')), false, true, 1,
                     {"DEBUG: applyTRC(): can't write to output file.", "TRC: applyTRC returns error."}}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+// A full disk under the copy paths, which pass pages from descriptor to
+// descriptor: the filter's write error and a failed exit, never a quiet end.
+TEST(PageutilsCopyPaths, FullDiskFails) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full is not available";
+  TempFile input(PageBytes(Gray(1000, 300), PatternBytes(300000, 9)));
+  struct Row {
+    const char* program;
+    const char* message;
+  };
+  for (Row row : {Row{"ztskipblank", "ERROR: ztskipblank cannot write the output."},
+                  Row{"zttrc", "DEBUG: throwdata(): can't write to output file."},
+                  Row{"ztrotate", "ERROR: ztrotate cannot write the output."}}) {
+    TempFile err;
+    const std::string command = "PPD='" + DataPath("korva-zt.ppd") + "' '" + ProgramPath(row.program) +
+                                "' 1 u t 1 '' '" + input.path() + "' >/dev/full 2>'" + err.path() + "'";
+    const int status = system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << row.program;
+    EXPECT_NE(err.Read().find(std::string(row.message) + "\n"), std::string::npos) << err.Read();
+  }
+}
 
 }  // namespace
