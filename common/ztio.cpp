@@ -69,6 +69,7 @@ int ZTSkipBytes_FP(FILE* in, uint64_t n, unsigned char* buf, size_t bufSize) {
 // apart from an input that ends. As with splice, what arrived of a last,
 // short chunk is passed on too.
 static int PassThroughBuffer(int in, int out, uint64_t n, unsigned char* buf, size_t bufSize) {
+  if (bufSize == 0) return ZT_COPY_WRITE_FAILED;  // no room to carry a byte
   while (n > 0) {
     const size_t chunk = static_cast<size_t>(std::min<uint64_t>(n, bufSize));
     const ssize_t got = ZTReadFull(in, buf, chunk);
