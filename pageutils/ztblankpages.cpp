@@ -46,6 +46,17 @@ static bool WriteWhite(FILE* out, uint64_t n) {
   return true;
 }
 
+// Passes the last n bytes of a page, which need no look, straight from in
+// to out (the buffer carries them where the descriptors cannot be spliced).
+static int PassRestOfPage(int in, FILE* out, uint64_t n, ZTBlankPageBuffer* buffer, size_t chunkBytes) {
+  if (fflush(out) != 0) return ZT_SKIP_WRITE_FAILED;
+  switch (ZTPassBytes(in, fileno(out), n, buffer->data(), chunkBytes)) {
+    case ZT_COPY_OK: return ZT_SKIP_OK;
+    case ZT_COPY_WRITE_FAILED: return ZT_SKIP_WRITE_FAILED;
+    default: return ZT_SKIP_SHORT_READ;
+  }
+}
+
 int SkipBlankPage(int in, FILE* out, const ZTRasterHeader* header, bool skipping, ZTBlankPageBuffer* buffer,
                   bool* dropped) {
   *dropped = false;
@@ -55,38 +66,26 @@ int SkipBlankPage(int in, FILE* out, const ZTRasterHeader* header, bool skipping
   const size_t lineBytes = header->bytesPerLine > 0 ? static_cast<size_t>(header->bytesPerLine) : 0;
   const size_t chunkBytes = static_cast<size_t>(std::min<uint64_t>(ZTBlankChunkBytes(lineBytes), pageBytes));
   if (chunkBytes > 0 && !buffer->Reserve(chunkBytes)) return ZT_SKIP_NO_MEMORY;
+  // Without skipping nothing of the page is looked at.
+  if (!skipping) return PassRestOfPage(in, out, pageBytes, buffer, chunkBytes);
 
-  if (!skipping) {
-    // Nothing of the page is looked at: its bytes pass straight on.
-    if (fflush(out) != 0) return ZT_SKIP_WRITE_FAILED;
-    switch (ZTPassBytes(in, fileno(out), pageBytes, buffer->data(), chunkBytes)) {
-      case ZT_COPY_OK: return ZT_SKIP_OK;
-      case ZT_COPY_WRITE_FAILED: return ZT_SKIP_WRITE_FAILED;
-      default: return ZT_SKIP_SHORT_READ;
-    }
-  }
-
-  bool blank = true;      // the page has shown only white so far
-  uint64_t heldBack = 0;  // white bytes not yet written
+  uint64_t heldBack = 0;  // white bytes not yet written: the page has shown only white so far
   uint64_t remaining = pageBytes;
   while (remaining > 0) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(remaining, chunkBytes));
     if (ZTReadFull(in, buffer->data(), n) != static_cast<ssize_t>(n)) return ZT_SKIP_SHORT_READ;
     remaining -= n;
-    if (blank) {
-      if (CheckIfWhiteData(buffer->data(), n)) {
-        heldBack += n;
-        continue;
-      }
-      // First ink on the page: it is written after all, with the white held back.
-      if (WriteZTRasterHeader_FP(out, header) != 1 || !WriteWhite(out, heldBack)) return ZT_SKIP_WRITE_FAILED;
-      blank = false;
+    if (CheckIfWhiteData(buffer->data(), n)) {
+      heldBack += n;
+      continue;
     }
-    if (fwrite(buffer->data(), 1, n, out) != n) return ZT_SKIP_WRITE_FAILED;
+    // First ink on the page: it is written after all, with the white held
+    // back, and the rest of it needs no look.
+    if (WriteZTRasterHeader_FP(out, header) != 1 || !WriteWhite(out, heldBack) ||
+        fwrite(buffer->data(), 1, n, out) != n)
+      return ZT_SKIP_WRITE_FAILED;
+    return PassRestOfPage(in, out, remaining, buffer, chunkBytes);
   }
-  if (blank) {
-    *dropped = true;
-    return ZT_SKIP_OK;
-  }
-  return ZTFlushCheck_FP(out) == 0 ? ZT_SKIP_OK : ZT_SKIP_WRITE_FAILED;
+  *dropped = true;
+  return ZT_SKIP_OK;
 }
