@@ -12,7 +12,7 @@
 #   - each program alone on its own input form: the intake on CUPS raster,
 #     blank-page skipping and colour conversion on RGB ZT raster, the printer
 #     language filter on coded pages, the others on CMYK ZT raster.
-# It prints wall-clock and CPU seconds per page (best of three), the ratio of
+# It prints wall-clock and CPU seconds per page (best of three runs), the ratio of
 # the wall-clock time to one hop of the same input and the peak resident set
 # of the largest single process. The ZT raster inputs are made once per job
 # with the programs of the first build folder.
@@ -23,12 +23,14 @@
 #               each build in turn in the same run, e.g. a baseline build
 #               and the current one.
 # Environment: BENCH_INPUTS (default /tmp/bench-inputs), CHAIN_BENCH_JOBS
-# (default "text graphics photo mixed").
+# (default "text graphics photo mixed"), CHAIN_BENCH_RUNS (runs per figure,
+# the best counts; default 3).
 set -eu
 TOP=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -gt 0 ] || set -- "$TOP/build"
 INPUTS=${BENCH_INPUTS:-/tmp/bench-inputs}
 JOBS=${CHAIN_BENCH_JOBS:-text graphics photo mixed}
+RUNS=${CHAIN_BENCH_RUNS:-3}
 
 . "$TOP/bench/timing.sh"
 ensure_gnu_time
@@ -73,7 +75,7 @@ run() {
   _hop=$3
   _build=$4
   shift 4
-  drained_best_of_three "$_in" "$@" || { echo "chain_bench: $_name failed" >&2; exit 1; }
+  drained_best_of "$RUNS" "$_in" "$@" || { echo "chain_bench: $_name failed" >&2; exit 1; }
   awk -v n="$_name" -v b="$_build" -v s="$BEST_SEC" -v c="$CPU_SEC" -v h="${_hop:-$BEST_SEC}" -v p="$PAGES" \
     -v r="$PEAK_KIB" 'BEGIN {
     if (h <= 0) h = 0.000001

@@ -32,20 +32,23 @@ peak_rss() {
   PEAK_KIB=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$WORK/time.txt")
 }
 
-# drained_best_of_three INPUT COMMAND...: runs COMMAND three times with INPUT
+# drained_best_of RUNS INPUT COMMAND...: runs COMMAND RUNS times with INPUT
 # on standard input and its output drained through a pipe by `cat`, as a
 # CUPS backend reads the last filter's output. BEST_SEC is the fastest
 # wall-clock time, CPU_SEC the least CPU time (user + system of COMMAND and
 # of the children it waits for), PEAK_KIB the largest peak resident set
 # (GNU time: of the largest single process). A failed run shows its
 # messages and returns 1.
-drained_best_of_three() {
-  _input=$1
-  shift
+drained_best_of() {
+  _runs=$1
+  _input=$2
+  shift 2
   BEST_SEC=
   CPU_SEC=
   PEAK_KIB=0
-  for _i in 1 2 3; do
+  _i=0
+  while [ "$_i" -lt "$_runs" ]; do
+    _i=$((_i + 1))
     rm -f "$WORK/failed"
     _t0=$(date +%s%N)
     { /usr/bin/time -f "%U %S %M" -o "$WORK/time.txt" "$@" <"$_input" 2>"$WORK/err.txt" || : >"$WORK/failed"; } |
