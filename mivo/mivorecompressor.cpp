@@ -1,8 +1,12 @@
 #include "mivorecompressor.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
-#include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "mivocore.h"
 
@@ -10,18 +14,149 @@ namespace mivo {
 
 namespace {
 
-// A band of decoded lines filled by the decoder's line callback.
-struct BandSink {
-  unsigned char* band;
+// Pixels of room before and after every line held, so that the referers of
+// the first and last image pixel and the four-pixel loads read storage.
+constexpr int kLineGuard = 8;
+// Pixels prepared at a time.
+constexpr int kChunk = 256;
+// Share of the target a first pass aims at; each step aims this much lower.
+constexpr double kAim = 0.97;
+constexpr double kAimStep = 0.06;
+constexpr double kAimLowest = 0.5;
+// Coded size falls by about this factor per tolerance unit on photographs;
+// the controller uses it to turn a size error into a tolerance change.
+constexpr double kSlope = 0.09;
+// Tolerances the controller may choose; beyond it only the strongest.
+constexpr double kControlLimit = 64.0;
+constexpr int kFullTolerance = 255;
+// Old bytes a measurement must cover before the controller trusts it.
+constexpr double kMinMeasure = 64.0;
+// Bytes a line can cost at most per pixel (four 11-bit errors and a mode),
+// and what a collapsed line and the end of the streams cost at most.
+constexpr uint64_t kWorstPixelBytes = 6;
+constexpr uint64_t kCollapsedLineBytes = 2;
+constexpr uint64_t kEndBytes = 64;
+
+#if defined(__SSE2__)
+// All-ones in every 32-bit lane whose four bytes differ by at most t.
+inline __m128i WithinLanes(__m128i a, __m128i b, __m128i t) {
+  const __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+  return _mm_cmpeq_epi32(_mm_subs_epu8(d, t), _mm_setzero_si128());
+}
+inline __m128i Load4(const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline __m128i Select(__m128i mask, __m128i a, __m128i b) {
+  return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+}
+
+inline bool Within(uint32_t a, uint32_t b, int t) {
+  const __m128i va = _mm_cvtsi32_si128(static_cast<int>(a));
+  const __m128i vb = _mm_cvtsi32_si128(static_cast<int>(b));
+  const __m128i d = _mm_or_si128(_mm_subs_epu8(va, vb), _mm_subs_epu8(vb, va));
+  return _mm_cvtsi128_si32(_mm_subs_epu8(d, _mm_set1_epi8(static_cast<char>(t)))) == 0;
+}
+#else
+inline bool Within(uint32_t a, uint32_t b, int t) {
+  for (int k = 0; k < 32; k += 8) {
+    const int d = static_cast<int>((a >> k) & 255) - static_cast<int>((b >> k) & 255);
+    if (d > t || -d > t) return false;
+  }
+  return true;
+}
+#endif
+
+// Offsets on the line above of the four referers there, in the order they
+// are preferred: straight above, one left, one right, two right.
+constexpr int kUpOffset[4] = {0, -1, 1, 2};
+
+// For the pixels x0 .. x0 + n - 1: the value each takes when the pixel to
+// its left does not serve (the first pixel of the line above within the
+// tolerance, else the pixel itself), and whether the left pixel may serve
+// (not inside a flat area, which stays exact).
+void PrepareChunk(const uint32_t* orig, const uint32_t* orig_up, const uint32_t* orig_down, const uint32_t* up,
+                  int x0, int n, int tolerance, uint32_t* fallback, uint32_t* left_ok) {
+  int i = 0;
+#if defined(__SSE2__)
+  const __m128i t = _mm_set1_epi8(static_cast<char>(tolerance));
+  for (; i + 4 <= n; i += 4) {
+    const int x = x0 + i;
+    const __m128i o = Load4(orig + x);
+    const __m128i flat = _mm_and_si128(
+        _mm_and_si128(_mm_cmpeq_epi32(o, Load4(orig + x - 1)), _mm_cmpeq_epi32(o, Load4(orig + x + 1))),
+        _mm_and_si128(_mm_cmpeq_epi32(o, Load4(orig_up + x)), _mm_cmpeq_epi32(o, Load4(orig_down + x))));
+    __m128i v = o;
+    for (int r = 3; r >= 0; --r) {
+      const __m128i u = Load4(up + x + kUpOffset[r]);
+      v = Select(WithinLanes(o, u, t), u, v);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(fallback + i), Select(flat, o, v));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(left_ok + i), _mm_andnot_si128(flat, _mm_set1_epi32(-1)));
+  }
+#endif
+  for (; i < n; ++i) {
+    const int x = x0 + i;
+    const uint32_t o = orig[x];
+    const bool flat = o == orig[x - 1] && o == orig[x + 1] && o == orig_up[x] && o == orig_down[x];
+    uint32_t v = o;
+    for (int r = 3; r >= 0; --r)
+      if (Within(o, up[x + kUpOffset[r]], tolerance)) v = up[x + kUpOffset[r]];
+    fallback[i] = flat ? o : v;
+    left_ok[i] = flat ? 0 : ~0u;
+  }
+}
+
+// Builds the new pixels first .. end - 1 of a line: a pixel inside a flat
+// area stays; otherwise it repeats the new pixel to its left, else the first
+// pixel of the line above, when that lies within the tolerance; otherwise it
+// stays.
+void ReplaceLine(const uint32_t* orig, const uint32_t* orig_up, const uint32_t* orig_down, const uint32_t* up,
+                 uint32_t* out, int first, int end, int tolerance) {
+  if (tolerance >= kFullTolerance) {
+    for (int x = first; x < end; ++x) out[x] = out[x - 1];
+    return;
+  }
+  uint32_t fallback[kChunk];
+  uint32_t leftOk[kChunk];
+  uint32_t left = out[first - 1];
+  for (int c = first; c < end; c += kChunk) {
+    const int n = std::min(kChunk, end - c);
+    PrepareChunk(orig, orig_up, orig_down, up, c, n, tolerance, fallback, leftOk);
+    for (int i = 0; i < n; ++i) {
+      left = (leftOk[i] && Within(orig[c + i], left, tolerance)) ? left : fallback[i];
+      out[c + i] = left;
+    }
+  }
+}
+
+// A line of pixels with room around it.
+class Line {
+ public:
+  Line(const Info& info, int pixels)
+      : store_(info, (static_cast<size_t>(pixels) + 2 * kLineGuard) * sizeof(uint32_t)), pixels_(pixels) {}
+  uint32_t* px() const { return reinterpret_cast<uint32_t*>(store_.data()) + kLineGuard; }
+  // Every pixel, guards included, to v.
+  void fill(uint32_t v) const { std::fill(px() - kLineGuard, px() + pixels_ + kLineGuard, v); }
+  // The guards after the line repeat its last pixel, as the codec's
+  // reference lines do; the guards before it hold the initial pixel.
+  void set_guards(uint32_t initial) const {
+    std::fill(px() - kLineGuard, px(), initial);
+    std::fill(px() + pixels_, px() + pixels_ + kLineGuard, pixels_ ? px()[pixels_ - 1] : initial);
+  }
+
+ private:
+  Buffer store_;
+  int pixels_;
+};
+
+// Decoded lines go into the newest of three original lines.
+struct DecodedLines {
+  uint32_t* target;
   size_t line_bytes;
-  int lines;
 };
 
 size_t TakeLine(void* context, const unsigned char* line, size_t n) {
-  auto* sink = static_cast<BandSink*>(context);
-  if (n != sink->line_bytes || sink->lines >= RECOMPRESS_BAND_LINES) return 0;
-  std::memcpy(sink->band + static_cast<size_t>(sink->lines) * n, line, n);
-  ++sink->lines;
+  auto* sink = static_cast<DecodedLines*>(context);
+  if (n != sink->line_bytes) return 0;
+  std::memcpy(sink->target, line, n);
   return n;
 }
 
@@ -40,150 +175,181 @@ size_t GiveLine(void* context, unsigned char* buffer, size_t n) {
   return k;
 }
 
-size_t CountOnly(void*, const unsigned char*, size_t n) { return n; }
+// Steers the tolerance so that the new streams end near the aim: the old
+// bytes read so far tell how much of the page is done, the recent ratio of
+// new to old bytes how the current tolerance does, and the slope turns the
+// ratio still needed into a tolerance.
+class Controller {
+ public:
+  Controller(double start, uint64_t source, double aim_bytes, uint64_t target, int height, int line_pixels)
+      : tolerance_(start), source_(source), aim_(aim_bytes), target_(target), height_(height),
+        worst_line_(static_cast<uint64_t>(line_pixels) * kWorstPixelBytes) {
+    const double window = std::max(8.0, height / 24.0);
+    keep_ = 1.0 - 1.0 / window;
+    gain_ = 2.0 / window;
+  }
 
-// The encoder's parameter set: the same coding, lines in the coded layout.
-Info EncoderInfo(const Info& info) {
-  Info e = info;
-  e.intake = RasterIntake();
-  e.callback_in = GiveLine;
-  return e;
-}
+  // Tolerance for line y, spreading the fraction over the lines.
+  int next(int y, uint64_t written) {
+    if (!collapsed_ && written + worst_line_ + static_cast<uint64_t>(height_ - y) * kCollapsedLineBytes + kEndBytes >=
+                           target_)
+      collapsed_ = true;  // only collapsed lines still fit
+    if (collapsed_) return kFullTolerance;
+    const double whole = std::floor(tolerance_);
+    carry_ += tolerance_ - whole;
+    int t = static_cast<int>(whole);
+    if (carry_ >= 1.0) {
+      carry_ -= 1.0;
+      ++t;
+    }
+    return t;
+  }
 
-Info DecoderInfo(const Info& info, ReadCallback read, void* const in_context[MAX_STREAMS], BandSink* sink) {
-  Info d = info;
-  d.callback_in = read;
-  for (int i = 0; i < MAX_STREAMS; ++i) d.in_context[i] = in_context[i];
-  d.callback_out = TakeLine;
-  d.out_context[0] = sink;
-  return d;
-}
+  // Accounts for a coded line: old bytes read and new bytes written so far.
+  void update(uint64_t read, uint64_t written) {
+    num_ = num_ * keep_ + static_cast<double>(written - written_);
+    den_ = den_ * keep_ + static_cast<double>(read - read_);
+    read_ = read;
+    written_ = written;
+    if (collapsed_ || den_ < kMinMeasure || read >= source_) return;
+    const double left = aim_ - static_cast<double>(written);
+    const double need = left / static_cast<double>(source_ - read);
+    double wanted = kControlLimit;
+    if (need > 0) wanted = tolerance_ + std::log(std::max(num_, 1.0) / den_ / need) / kSlope;
+    wanted = std::clamp(wanted, 0.0, kControlLimit);
+    tolerance_ += gain_ * (wanted - tolerance_);
+  }
+
+ private:
+  double tolerance_;
+  uint64_t source_;
+  double aim_;
+  uint64_t target_;
+  int height_;
+  uint64_t worst_line_;
+  double keep_ = 0;
+  double gain_ = 0;
+  double num_ = 0, den_ = 0;
+  double carry_ = 0;
+  uint64_t read_ = 0, written_ = 0;
+  bool collapsed_ = false;
+};
 
 }  // namespace
 
-void FlattenBlocks(unsigned char* band, size_t line_bytes, int lines, int components, int first_column, int columns,
-                   int setting, uint64_t* histogram) {
-  const size_t comps = static_cast<size_t>(components);
-  const int end = first_column + columns;
-  for (int x0 = first_column; x0 < end; x0 += RECOMPRESS_BLOCK) {
-    const int bw = std::min(RECOMPRESS_BLOCK, end - x0);
-    const int count = bw * lines;
-    for (size_t c = 0; c < comps; ++c) {
-      int lo = 255, hi = 0, sum = 0;
-      for (int y = 0; y < lines; ++y) {
-        const unsigned char* p = band + static_cast<size_t>(y) * line_bytes + static_cast<size_t>(x0) * comps + c;
-        for (int x = 0; x < bw; ++x) {
-          const int v = p[static_cast<size_t>(x) * comps];
-          lo = std::min(lo, v);
-          hi = std::max(hi, v);
-          sum += v;
-        }
-      }
-      const int spread = hi - lo;
-      if (histogram) ++histogram[spread];
-      if (spread == 0 || spread > setting) continue;
-      const unsigned char mean = static_cast<unsigned char>((sum + count / 2) / count);
-      for (int y = 0; y < lines; ++y) {
-        unsigned char* p = band + static_cast<size_t>(y) * line_bytes + static_cast<size_t>(x0) * comps + c;
-        for (int x = 0; x < bw; ++x) p[static_cast<size_t>(x) * comps] = mean;
-      }
-    }
-  }
-}
-
 Recompressor::Recompressor(const Info& info, int first_column, int columns, uint64_t target)
-    : info_(info), first_column_(first_column), columns_(columns), target_(target) {
+    : info_(info), first_column_(first_column), columns_(columns), target_(target), aim_(kAim) {
   info_.normalize_mivo_info();
   if (first_column_ < 0 || columns_ < 0 || first_column_ > info_.line_pixels - columns_ ||
-      info_.pixel_bytes != info_.components)
+      info_.pixel_bytes != 4 || info_.components != 4 || info_.bytes_per_line != info_.plane_bytes_per_line * 4)
     throw Exception(210, "Recompressor::Recompressor(): bad geometry");
-}
-
-void Recompressor::flatten_band(unsigned char* band, int lines, int setting, uint64_t* histogram) const {
-  FlattenBlocks(band, info_.bytes_per_line, lines, info_.components, first_column_, columns_, setting, histogram);
+  start_ = setting_ / RECOMPRESS_SETTING_SCALE;
 }
 
 int Recompressor::first_pass(ReadCallback read, void* const in_context[MAX_STREAMS]) {
-  const size_t lineBytes = info_.bytes_per_line;
-  const size_t bandBytes = lineBytes * RECOMPRESS_BAND_LINES;
-  Buffer band(info_, bandBytes);
-  Buffer work(info_, bandBytes);
-  BandSink sink{band.data(), lineBytes, 0};
-  CoreDec dec(DecoderInfo(info_, read, in_context, &sink));
-
-  // Four encoders side by side, each counting what it would write.
-  Info e = EncoderInfo(info_);
-  e.callback_out = CountOnly;
-  NextLine sources[RECOMPRESS_LEVELS];
-  CoreEnc* encoders[RECOMPRESS_LEVELS] = {};
-  Buffer encoderStore(info_, sizeof(CoreEnc) * RECOMPRESS_LEVELS);
-  int built = 0;
-  std::fill(std::begin(histogram_), std::end(histogram_), 0);
-  try {
-    for (; built < RECOMPRESS_LEVELS; ++built) {
-      e.in_context[0] = &sources[built];
-      encoders[built] = new (encoderStore.data() + sizeof(CoreEnc) * built) CoreEnc(e);
-    }
-    for (int y = 0; y < info_.height; y += RECOMPRESS_BAND_LINES) {
-      const int lines = std::min(RECOMPRESS_BAND_LINES, info_.height - y);
-      sink.lines = 0;
-      for (int k = 0; k < lines; ++k) dec.decode_line();
-      for (int level = 0; level < RECOMPRESS_LEVELS; ++level) {
-        std::memcpy(work.data(), band.data(), lineBytes * static_cast<size_t>(lines));
-        flatten_band(work.data(), lines, RECOMPRESS_LEVEL_SETTING[level], level == 0 ? histogram_ : nullptr);
-        for (int k = 0; k < lines; ++k) {
-          sources[level] = NextLine{work.data() + lineBytes * static_cast<size_t>(k), lineBytes, 0};
-          encoders[level]->encode_line();
-        }
-      }
-    }
-    dec.terminate();
-    for (int level = 0; level < RECOMPRESS_LEVELS; ++level) level_size_[level] = encoders[level]->terminate();
-  } catch (...) {
-    for (int i = 0; i < built; ++i) encoders[i]->~CoreEnc();
-    throw;
-  }
-  for (int i = 0; i < built; ++i) encoders[i]->~CoreEnc();
-
+  constexpr size_t kPiece = 65536;
+  Buffer piece(info_, kPiece);
+  source_size_ = 0;
+  for (int i = 0; i < info_.stream_count; ++i)
+    for (size_t n; (n = read(in_context[i], piece.data(), kPiece)) > 0;) source_size_ += n;
   if (columns_ == 0 || info_.height == 0) return -1;
-  for (int level = 0; level < RECOMPRESS_LEVELS; ++level)
-    if (level_size_[level] <= target_) return level;
-  return RECOMPRESS_LEVELS - 1;
+
+  aim_ = kAim;
+  const double aimBytes = aim_ * static_cast<double>(target_);
+  predicted_ = 0;
+  if (static_cast<double>(source_size_) > aimBytes)
+    predicted_ = std::min(kControlLimit, std::log(static_cast<double>(source_size_) / aimBytes) / kSlope);
+  selected_level_ = 0;
+  for (int level = 1; level < RECOMPRESS_LEVELS; ++level)
+    if (RECOMPRESS_LEVEL_SETTING[level] / RECOMPRESS_SETTING_SCALE <= predicted_) selected_level_ = level;
+  return selected_level_;
+}
+
+void Recompressor::apply_level(int level) {
+  setting_ = RECOMPRESS_LEVEL_SETTING[level];
+  start_ = level == selected_level_ ? predicted_ : setting_ / RECOMPRESS_SETTING_SCALE;
 }
 
 void Recompressor::step() {
-  uint64_t textured = 0;  // blocks with a spread above the current setting
-  for (int s = setting_ + 1; s < 256; ++s) textured += histogram_[s];
-  uint64_t wanted = (textured + 1) / 2, taken = 0;
-  int next = setting_;
-  while (next < RECOMPRESS_STRONGEST && (taken < wanted || next == setting_)) taken += histogram_[++next];
-  setting_ = next;
+  aim_ = std::max(kAimLowest, aim_ - kAimStep);
+  start_ = std::min(kControlLimit, std::max(start_, mean_tolerance_) + 1.0);
+  setting_ = std::clamp(static_cast<int>(std::ceil(start_ * RECOMPRESS_SETTING_SCALE)), setting_ + 1,
+                        RECOMPRESS_STRONGEST - 1);
 }
 
 int Recompressor::pass(ReadCallback read, void* const in_context[MAX_STREAMS], WriteCallback write,
                        void* const out_context[MAX_STREAMS]) {
+  const int width = info_.line_pixels;
+  const int height = info_.height;
+  const int first = first_column_;
+  const int end = first_column_ + columns_;
   const size_t lineBytes = info_.bytes_per_line;
-  Buffer band(info_, lineBytes * RECOMPRESS_BAND_LINES);
-  BandSink sink{band.data(), lineBytes, 0};
-  CoreDec dec(DecoderInfo(info_, read, in_context, &sink));
+  uint32_t initial;
+  std::memset(&initial, info_.initial_component, sizeof initial);
+
+  // Three original lines (above, current, below) and two new ones.
+  Line origLines[3] = {Line(info_, width), Line(info_, width), Line(info_, width)};
+  Line newLines[2] = {Line(info_, width), Line(info_, width)};
+  for (auto& l : origLines) l.fill(initial);
+  newLines[0].fill(initial);  // the encoder's reference for the first line
+  newLines[1].fill(initial);
+
+  DecodedLines sink{nullptr, lineBytes};
+  Info d = info_;
+  d.callback_in = read;
+  for (int i = 0; i < MAX_STREAMS; ++i) d.in_context[i] = in_context[i];
+  d.callback_out = TakeLine;
+  d.out_context[0] = &sink;
+  CoreDec dec(d);
+
   NextLine source{nullptr, lineBytes, 0};
-  Info e = EncoderInfo(info_);
+  Info e = info_;
+  e.intake = RasterIntake();
+  e.callback_in = GiveLine;
   e.in_context[0] = &source;
   e.callback_out = write;
   for (int i = 0; i < MAX_STREAMS; ++i) e.out_context[i] = out_context[i];
   CoreEnc enc(e);
-  for (int y = 0; y < info_.height; y += RECOMPRESS_BAND_LINES) {
-    const int lines = std::min(RECOMPRESS_BAND_LINES, info_.height - y);
-    sink.lines = 0;
-    for (int k = 0; k < lines; ++k) dec.decode_line();
-    flatten_band(band.data(), lines, setting_, nullptr);
-    for (int k = 0; k < lines; ++k) {
-      source = NextLine{band.data() + lineBytes * static_cast<size_t>(k), lineBytes, 0};
-      enc.encode_line();
-    }
+
+  const bool strongest = setting_ == RECOMPRESS_STRONGEST;
+  Controller control(start_, source_size_, aim_ * static_cast<double>(target_), target_, height, width);
+  auto decodeInto = [&](const Line& line) {
+    sink.target = line.px();
+    dec.decode_line();
+    line.set_guards(initial);
+  };
+
+  double toleranceSum = 0;
+  largest_tolerance_ = 0;
+  uint64_t written = 0;
+  if (height > 0) decodeInto(origLines[1]);
+  for (int y = 0; y < height; ++y) {
+    const Line& cur = origLines[(y + 1) % 3];
+    const Line& below = origLines[(y + 2) % 3];
+    const Line& above = origLines[y % 3];
+    if (y + 1 < height) decodeInto(below);
+    const uint32_t* orig = cur.px();
+    const uint32_t* origUp = y > 0 ? above.px() : orig;
+    const uint32_t* origDown = y + 1 < height ? below.px() : orig;
+
+    const Line& upLine = newLines[y % 2];
+    const Line& outLine = newLines[(y + 1) % 2];
+    uint32_t* out = outLine.px();
+    std::memcpy(out, orig, lineBytes);  // lead pixels and fill as they are
+    int tolerance = kFullTolerance;
+    if (!strongest) tolerance = source_size_ > 0 ? control.next(y, written) : static_cast<int>(start_);
+    ReplaceLine(orig, origUp, origDown, upLine.px(), out, first, end, tolerance);
+    outLine.set_guards(initial);
+    toleranceSum += tolerance;
+    largest_tolerance_ = std::max(largest_tolerance_, tolerance);
+
+    source = NextLine{reinterpret_cast<const unsigned char*>(out), lineBytes, 0};
+    written = enc.encode_line();
+    if (!strongest) control.update(dec.consumed(), written);
   }
   dec.terminate();
   last_size_ = enc.terminate();
+  mean_tolerance_ = height > 0 ? toleranceSum / height : 0;
   return last_size_ > target_ ? RECOMPRESS_TOO_LARGE : 0;
 }
 

@@ -1,17 +1,31 @@
 // The fallback recompressor: makes the code streams of a page smaller when
-// they exceed a target size, at some cost in fine texture.
+// they exceed a target size, at a bounded cost in fine texture.
 //
-// It decodes the page's streams line by line, takes the decoded page in
-// bands of three lines and, per colour component, in blocks of 3 x 3 pixels.
-// A block's value is its spread: the largest of its nine values minus the
-// smallest. A block whose spread is non-zero and not above the current
-// setting is replaced by one value, the rounded mean of the nine, so smooth
-// texture and noise flatten while edges (large spreads) stay as they were.
+// The MIVO encoder codes a pixel cheaply when it repeats one of its
+// referers (the pixel to the left, or one of four pixels on the line above)
+// and dearly when it must code it as prediction errors. The recompressor
+// decodes the page line by line and, within the image columns, replaces a
+// pixel by the referer's pixel whenever every component of the two differs
+// by at most the current tolerance; it keeps following the referer that
+// served the last pixel, so the replacements line up into runs. Every other
+// pixel stays exactly as it was. So:
+//   - no sample moves by more than the tolerance, and edges that are
+//     steeper than it keep their place and values;
+//   - a pixel equal to its four neighbours (inside a flat area) stays exact;
+//   - lead pixels and the fill after the image are never touched.
 // The result is coded again with the same parameter set, so the same
-// decoder reads it. Only a few lines are in memory at any time.
+// decoder reads it. Only five lines are held at any time.
 //
-// Settings: levels 0 to 3 use 32, 58, 106 and 182; 255, the strongest,
-// flattens every block that is not already flat.
+// One pass does the work: while it decodes, it compares the bytes written so
+// far with the share of the old streams read so far and steers the
+// tolerance (a fraction, applied per line) so that the page ends just below
+// the target. The first pass only reads the old streams to learn their size
+// and picks the level whose starting tolerance is nearest to the one that
+// size calls for.
+//
+// Settings: a setting s of 1 to 254 starts at the tolerance s / 16 (levels
+// 0 to 3: 32, 58, 106, 182); 255, the strongest, holds the tolerance at 255,
+// so that every line collapses into runs.
 //
 // Usage:
 //   Recompressor r(info, firstColumn, columns, target);
@@ -32,63 +46,57 @@ namespace mivo {
 constexpr int RECOMPRESS_LEVELS = 4;
 constexpr int RECOMPRESS_LEVEL_SETTING[RECOMPRESS_LEVELS] = {32, 58, 106, 182};
 constexpr int RECOMPRESS_STRONGEST = 255;
-constexpr int RECOMPRESS_BAND_LINES = 3;
-constexpr int RECOMPRESS_BLOCK = 3;
 constexpr int RECOMPRESS_TOO_LARGE = -4;
+// Tolerance units per setting step: setting s starts at s / 16.
+constexpr double RECOMPRESS_SETTING_SCALE = 16.0;
 
 class Recompressor {
  public:
-  // info: the parameter set the streams were coded with. Columns from
-  // first_column on, `columns` of them, are image pixels; the others (lead
-  // pixels, fill) are kept as they are. target: the size the page's streams
-  // should not exceed, in bytes.
+  // info: the parameter set the streams were coded with (four-byte pixels).
+  // Columns from first_column on, `columns` of them, are image pixels; the
+  // others (lead pixels, fill) are kept as they are. target: the size the
+  // page's streams should not exceed, in bytes.
   Recompressor(const Info& info, int first_column, int columns, uint64_t target);
   virtual ~Recompressor() = default;
   Recompressor(const Recompressor&) = delete;
   Recompressor& operator=(const Recompressor&) = delete;
 
-  // Decodes the streams once, codes the page with each level's setting side
-  // by side (counting bytes only) and gathers the histogram of block
-  // spreads. Returns the gentlest level whose result fits the target, the
-  // strongest level when none does, or -1 when the page has no image pixel.
+  // Reads the old streams to their end and measures them. Returns the level
+  // whose starting tolerance is nearest below the predicted one (0 when the
+  // streams already fit), or -1 when the page has no image pixel.
   int first_pass(ReadCallback read, void* const in_context[MAX_STREAMS]);
-  // Sizes the first pass obtained per level.
-  uint64_t level_size(int level) const { return level_size_[level]; }
+  uint64_t source_size() const { return source_size_; }
 
-  void apply_level(int level) { setting_ = RECOMPRESS_LEVEL_SETTING[level]; }
-  // The next setting: the smallest spread that flattens at least half of the
-  // blocks the current setting leaves textured (by the first pass's
-  // histogram).
+  void apply_level(int level);
+  // After a pass that came out too large: aims lower and starts stronger.
   void step();
   void set_strongest() { setting_ = RECOMPRESS_STRONGEST; }
   int setting() const { return setting_; }
 
-  // Decodes, flattens with the current setting and writes the new streams.
-  // 0 when they fit the target, RECOMPRESS_TOO_LARGE when not. Codec errors
-  // are thrown as mivo::Exception.
+  // Decodes, replaces pixels within the tolerance and writes the new
+  // streams. 0 when they fit the target, RECOMPRESS_TOO_LARGE when not.
+  // Codec errors are thrown as mivo::Exception.
   int pass(ReadCallback read, void* const in_context[MAX_STREAMS], WriteCallback write,
            void* const out_context[MAX_STREAMS]);
   uint64_t last_size() const { return last_size_; }
+  // Mean and largest tolerance the last pass used.
+  double mean_tolerance() const { return mean_tolerance_; }
+  int largest_tolerance() const { return largest_tolerance_; }
 
  private:
-  // Flattens the lines of a band in place with the given setting; with a
-  // histogram, counts every block's spread into it.
-  void flatten_band(unsigned char* band, int lines, int setting, uint64_t* histogram) const;
-
   Info info_;
   int first_column_;
   int columns_;
   uint64_t target_;
+  uint64_t source_size_ = 0;
   int setting_ = RECOMPRESS_LEVEL_SETTING[0];
-  uint64_t histogram_[256] = {};
-  uint64_t level_size_[RECOMPRESS_LEVELS] = {};
+  int selected_level_ = -1;
+  double predicted_ = 0;   // starting tolerance the first pass predicted
+  double aim_ = 0;         // share of the target the controller aims at
+  double start_ = 0;       // starting tolerance of the next pass
   uint64_t last_size_ = 0;
+  double mean_tolerance_ = 0;
+  int largest_tolerance_ = 0;
 };
-
-// Flattens the 3 x 3 blocks of one band (lines of `pixels` pixels of
-// `components` bytes, stride `line_bytes`) between first_column and
-// first_column + columns; exposed for tests.
-void FlattenBlocks(unsigned char* band, size_t line_bytes, int lines, int components, int first_column, int columns,
-                   int setting, uint64_t* histogram);
 
 }  // namespace mivo
