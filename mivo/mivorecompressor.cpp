@@ -104,26 +104,59 @@ void PrepareChunk(const uint32_t* orig, const uint32_t* orig_up, const uint32_t*
   }
 }
 
+// All-ones when the left pixel serves pixel o: allowed and within t.
+inline uint32_t LeftServes(uint32_t o, uint32_t left, uint32_t allowed, int t) {
+  return allowed & (0u - static_cast<uint32_t>(Within(o, left, t)));
+}
+
 // Builds the new pixels first .. end - 1 of a line: a pixel inside a flat
 // area stays; otherwise it repeats the new pixel to its left, else the first
 // pixel of the line above, when that lies within the tolerance; otherwise it
-// stays.
+// stays. Each pixel waits for its left neighbour, so the line is cut into
+// kChains pieces worked on side by side; the first pixel of a piece does not
+// look to its left.
 void ReplaceLine(const uint32_t* orig, const uint32_t* orig_up, const uint32_t* orig_down, const uint32_t* up,
                  uint32_t* out, int first, int end, int tolerance) {
   if (tolerance >= kFullTolerance) {
     for (int x = first; x < end; ++x) out[x] = out[x - 1];
     return;
   }
-  uint32_t fallback[kChunk];
-  uint32_t leftOk[kChunk];
-  uint32_t left = out[first - 1];
-  for (int c = first; c < end; c += kChunk) {
-    const int n = std::min(kChunk, end - c);
-    PrepareChunk(orig, orig_up, orig_down, up, c, n, tolerance, fallback, leftOk);
-    for (int i = 0; i < n; ++i) {
-      left = (leftOk[i] && Within(orig[c + i], left, tolerance)) ? left : fallback[i];
-      out[c + i] = left;
+  constexpr int kChains = 4;
+  uint32_t fallback[kChains][kChunk];
+  uint32_t leftOk[kChains][kChunk];
+  const int piece = (end - first + kChains - 1) / kChains;
+  int start[kChains], count[kChains];
+  uint32_t left[kChains];
+  for (int j = 0; j < kChains; ++j) {
+    start[j] = std::min(end, first + j * piece);
+    left[j] = out[start[j] - 1];
+  }
+  for (int c = 0; c < piece; c += kChunk) {
+    int common = kChunk;
+    for (int j = 0; j < kChains; ++j) {
+      const int from = start[j] + c;
+      const int to = std::min({end, start[j] + piece, from + kChunk});
+      count[j] = std::max(0, to - from);
+      common = std::min(common, count[j]);
+      PrepareChunk(orig, orig_up, orig_down, up, from, count[j], tolerance, fallback[j], leftOk[j]);
+      if (c == 0 && j > 0 && count[j] > 0) leftOk[j][0] = 0;
     }
+    int i = 0;
+    for (; i < common; ++i) {
+      for (int j = 0; j < kChains; ++j) {
+        const int x = start[j] + c + i;
+        const uint32_t keep = LeftServes(orig[x], left[j], leftOk[j][i], tolerance);
+        left[j] = (keep & left[j]) | (~keep & fallback[j][i]);
+        out[x] = left[j];
+      }
+    }
+    for (int j = 0; j < kChains; ++j)
+      for (int k = i; k < count[j]; ++k) {
+        const int x = start[j] + c + k;
+        const uint32_t keep = LeftServes(orig[x], left[j], leftOk[j][k], tolerance);
+        left[j] = (keep & left[j]) | (~keep & fallback[j][k]);
+        out[x] = left[j];
+      }
   }
 }
 
@@ -335,7 +368,9 @@ int Recompressor::pass(ReadCallback read, void* const in_context[MAX_STREAMS], W
     const Line& upLine = newLines[y % 2];
     const Line& outLine = newLines[(y + 1) % 2];
     uint32_t* out = outLine.px();
-    std::memcpy(out, orig, lineBytes);  // lead pixels and fill as they are
+    // Lead pixels and fill as they are.
+    std::copy(orig, orig + first, out);
+    std::copy(orig + end, orig + width, out + end);
     int tolerance = kFullTolerance;
     if (!strongest) tolerance = source_size_ > 0 ? control.next(y, written) : static_cast<int>(start_);
     ReplaceLine(orig, origUp, origDown, upLine.px(), out, first, end, tolerance);

@@ -156,7 +156,7 @@ int Do_Fallback(SpoolSet* oldFiles, SpoolSet* newFiles, const ZTRasterHeader* he
     return -1;
   };
 
-  // Lead pixels (encoding 7) stay as they are; only image pixels flatten.
+  // Lead pixels (encoding 7) stay as they are; only image pixels change.
   const bool lead = header->encoding == ZT_ENC_MIVO_MONO;
   const int width = header->width - (lead ? mivo::LEAD_PIXEL_COUNT : 0);
   std::unique_ptr<mivo::Recompressor> recompressor;
