@@ -62,3 +62,59 @@ for kind in text photo; do
   printf '%-6s %10.3f %10.3f %10.0f %10.2f %12s\n' "$kind" "$tcat" "$tfilter" \
     "$(echo "$size / 1000000 / $tfilter" | bc -l)" "$(echo "$out / 1000000" | bc -l)" "$rss"
 done
+
+# ---- Fallback ------------------------------------------------------------------
+# ztmivo5 on the real photo page of ../shared/bench-inputs at the default
+# threshold (25 MiB: a PPD without "FallbackThreshold"), and on a 1000 x 1400
+# crop of it at 1 MiB: the filter's wall time without the fallback (the
+# sample PPD's 80 MiB) and with it (best of 3) and their ratio, the coded
+# size against the threshold, and the CMYK PSNR, largest error and share of
+# changed pixels of the decoded page against the input (image pixels only,
+# decoded with the codec library). FALLBACK_BASE=<build dir> adds the
+# figures of another build's ztmivo5 (e.g. an older one) beside.
+(
+  fb_here=$(cd "$(dirname "$0")" && pwd)
+  fb_root=$(dirname "$fb_here")
+  fb_build=${build:-${1:-/work/build-mivo}}
+  fb_inputs=${BENCH_INPUTS:-/tmp/bench-inputs}
+  if [ ! -f "$fb_inputs/photo.cmyk" ]; then
+    echo "making the benchmark pages in $fb_inputs"
+    OUT=$fb_inputs "$fb_root/../shared/bench-inputs/make-inputs.sh" >/dev/null
+  fi
+  WORK=$(mktemp -d)
+  trap 'rm -rf "$WORK"' EXIT
+  . "$fb_here/timing.sh"
+  ensure_gnu_time
+  cmake --build "$fb_build" --target ztmivo5 mivo -j2 >/dev/null
+  g++ -O2 -std=c++20 -I"$fb_root/mivo" -I"$fb_root/common" "$fb_here/mivo_fallback_tool.cpp" \
+    "$fb_build/mivo/libmivo.a" -o "$WORK/tool"
+  "$WORK/tool" wrap "$fb_inputs/photo.cmyk" 4960 7016 0 0 4960 7016 "$WORK/photo.zt"
+  "$WORK/tool" wrap "$fb_inputs/photo.cmyk" 4960 7016 1980 2800 1000 1400 "$WORK/crop.zt"
+  grep -v 'FallbackThreshold' "$fb_root/data/korva-zt.ppd" >"$WORK/default.ppd"
+  sed 's/^\*QKFallbackThreshold: .*/*QKFallbackThreshold: "1"/' "$fb_root/data/korva-zt.ppd" >"$WORK/one.ppd"
+
+  echo
+  echo "ztmivo5 fallback, one page per run (wall seconds, best of 3)"
+  printf '%-6s %-9s %9s %9s %6s %10s %10s %8s %8s %8s %9s\n' page build "no fb s" "fb s" ratio "coded MB" "% thresh" "PSNR dB" "max err" "changed%" "peak KB"
+  for fb_bin in "$fb_build/bin/ztmivo5" ${FALLBACK_BASE:+"$FALLBACK_BASE/bin/ztmivo5"}; do
+    fb_name=new
+    [ "$fb_bin" = "$fb_build/bin/ztmivo5" ] || fb_name=base
+    for fb_case in photo:default:26214400 crop:one:1048576; do
+      fb_page=${fb_case%%:*}
+      fb_rest=${fb_case#*:}
+      fb_ppd=$WORK/${fb_rest%%:*}.ppd
+      fb_threshold=${fb_rest#*:}
+      PPD="$fb_root/data/korva-zt.ppd" best_of_three "$WORK/$fb_page.zt" "$fb_bin" 1 bench bench 1 ""
+      fb_plain=$BEST_SEC
+      PPD=$fb_ppd best_of_three "$WORK/$fb_page.zt" "$fb_bin" 1 bench bench 1 ""
+      fb_with=$BEST_SEC
+      PPD=$fb_ppd peak_rss "$WORK/$fb_page.zt" "$fb_bin" 1 bench bench 1 ""
+      PPD=$fb_ppd "$fb_bin" 1 bench bench 1 "" <"$WORK/$fb_page.zt" >"$WORK/coded" 2>/dev/null
+      set -- $("$WORK/tool" psnr "$WORK/$fb_page.zt" "$WORK/coded")
+      awk -v p="$fb_page" -v b="$fb_name" -v a="$fb_plain" -v f="$fb_with" -v c="$1" -v t="$fb_threshold" \
+        -v q="$2" -v m="$3" -v ch="$4" -v r="$PEAK_KIB" 'BEGIN {
+          printf "%-6s %-9s %9.3f %9.3f %6.2f %10.2f %10.1f %8.2f %8d %8.1f %9d\n", p, b, a, f, f / a, c / 1e6,
+            100 * c / t, q, m, ch, r }'
+    done
+  done
+)
