@@ -325,6 +325,81 @@ INSTANTIATE_TEST_SUITE_P(Pages, MivoFilterFallbackQuality,
                                            PhotoCase{"EnlargedPhoto", 1200, 1500, 10, 2, false, 34}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A target no pass can meet: every pass reports -4, each step is stronger,
+// and the strongest setting still writes streams the decoder reads, with
+// the lead pixels kept and every image pixel repeating the one before the
+// image.
+TEST(MivoRecompressor, UnreachableTargetStepsUpToTheStrongestSetting) {
+  const int w = 64, h = 40;
+  std::string px = PatternBytes(static_cast<size_t>(w) * h * 4, 9);
+  mivo::Info info = PageInfo(w, h, true, true);
+  info.intake.source_width = w;
+  info.intake.lead_pixels = true;
+  auto io = [](void* ctx, unsigned char* buf, size_t n) {
+    auto* rd = static_cast<Reader*>(ctx);
+    size_t k = rd->s->copy(reinterpret_cast<char*>(buf), n, rd->pos);
+    rd->pos += k;
+    return k;
+  };
+  auto append = [](void* ctx, const unsigned char* buf, size_t n) {
+    static_cast<std::string*>(ctx)->append(reinterpret_cast<const char*>(buf), n);
+    return n;
+  };
+  std::string streams[5], result[5];
+  Reader source{&px, 0};
+  mivo::Info e = info;
+  e.callback_in = io;
+  e.in_context[0] = &source;
+  e.callback_out = append;
+  for (int i = 0; i < 5; ++i) e.out_context[i] = &streams[i];
+  {
+    mivo::CoreEnc enc(e);
+    for (int y = 0; y < h; ++y) enc.encode_line();
+    enc.terminate();
+  }
+  mivo::Info coded = PageInfo(w, h, true, true);
+  mivo::Recompressor r(coded, 8, w, 1);
+  Reader readers[5];
+  void* in[5];
+  void* out[5];
+  auto rewind = [&]() {
+    for (int i = 0; i < 5; ++i) {
+      readers[i] = Reader{&streams[i], 0};
+      in[i] = &readers[i];
+      result[i].clear();
+      out[i] = &result[i];
+    }
+  };
+  rewind();
+  ASSERT_EQ(r.first_pass(io, in), 3);
+  r.apply_level(3);
+  rewind();
+  EXPECT_EQ(r.pass(io, in, append, out), mivo::RECOMPRESS_TOO_LARGE);
+  r.step();
+  EXPECT_GT(r.setting(), 182);
+  EXPECT_LT(r.setting(), 255);
+  rewind();
+  EXPECT_EQ(r.pass(io, in, append, out), mivo::RECOMPRESS_TOO_LARGE);
+  r.set_strongest();
+  rewind();
+  EXPECT_EQ(r.pass(io, in, append, out), mivo::RECOMPRESS_TOO_LARGE);
+  EXPECT_LT(r.last_size(), 100u);
+
+  ParsedPage page{MakeHeader(w, h, 32, 3), std::string(16, '\0')};
+  const uint32_t words[4] = {static_cast<uint32_t>(result[0].size()), static_cast<uint32_t>(result[4].size()),
+                             static_cast<uint32_t>(result[1].size()), static_cast<uint32_t>(result[2].size())};
+  std::memcpy(&page.data[0], words, 16);
+  page.data += result[0] + result[4] + result[1] + result[2] + result[3];
+  std::string decoded = DecodePage(page, w, true, true);
+  std::string original = ExpectedLines(px, w, h, true, true);
+  ASSERT_EQ(decoded.size(), original.size());
+  const size_t lineBytes = original.size() / h;
+  for (int y = 0; y < h; ++y) {
+    EXPECT_EQ(decoded.compare(y * lineBytes, 32, original, y * lineBytes, 32), 0);
+    EXPECT_EQ(decoded.substr(y * lineBytes + 32, w * 4), std::string(w * 4, '\0'));
+  }
+}
+
 TEST(MivoFilterFallback, MonochromePagesAreNeverRecompressed) {
   const int w = 1100, h = 1100;
   ZTRasterHeader in = MakeHeader(w, h, 32, 3);
