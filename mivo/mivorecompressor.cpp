@@ -29,6 +29,10 @@ constexpr double kSlope = 0.09;
 // Tolerances the controller may choose; beyond it only the strongest.
 constexpr double kControlLimit = 64.0;
 constexpr int kFullTolerance = 255;
+// The controller measures over about 1 / kWindows of the page's old bytes
+// and moves at most kMaxGain of the way to the tolerance it wants per line.
+constexpr double kWindows = 24.0;
+constexpr double kMaxGain = 0.25;
 // Old bytes a measurement must cover before the controller trusts it.
 constexpr double kMinMeasure = 64.0;
 // Bytes a line can cost at most per pixel (four 11-bit errors and a mode),
@@ -216,11 +220,7 @@ class Controller {
  public:
   Controller(double start, uint64_t source, double aim_bytes, uint64_t target, int height, int line_pixels)
       : tolerance_(start), source_(source), aim_(aim_bytes), target_(target), height_(height),
-        worst_line_(static_cast<uint64_t>(line_pixels) * kWorstPixelBytes) {
-    const double window = std::max(8.0, height / 24.0);
-    keep_ = 1.0 - 1.0 / window;
-    gain_ = 2.0 / window;
-  }
+        worst_line_(static_cast<uint64_t>(line_pixels) * kWorstPixelBytes) {}
 
   // Tolerance for line y, spreading the fraction over the lines.
   int next(int y, uint64_t written) {
@@ -240,8 +240,13 @@ class Controller {
 
   // Accounts for a coded line: old bytes read and new bytes written so far.
   void update(uint64_t read, uint64_t written) {
-    num_ = num_ * keep_ + static_cast<double>(written - written_);
-    den_ = den_ * keep_ + static_cast<double>(read - read_);
+    // Progress counts in old bytes, not lines: lines that cost nothing (blank
+    // paper) neither age the measurement nor move the tolerance, which has
+    // no effect on them.
+    const double share = source_ > 0 ? static_cast<double>(read - read_) / static_cast<double>(source_) : 0;
+    const double keep = std::exp(-kWindows * share);
+    num_ = num_ * keep + static_cast<double>(written - written_);
+    den_ = den_ * keep + static_cast<double>(read - read_);
     read_ = read;
     written_ = written;
     if (collapsed_ || den_ < kMinMeasure || read >= source_) return;
@@ -250,7 +255,7 @@ class Controller {
     double wanted = kControlLimit;
     if (need > 0) wanted = tolerance_ + std::log(std::max(num_, 1.0) / den_ / need) / kSlope;
     wanted = std::clamp(wanted, 0.0, kControlLimit);
-    tolerance_ += gain_ * (wanted - tolerance_);
+    tolerance_ += std::min(kMaxGain, 2 * kWindows * share) * (wanted - tolerance_);
   }
 
  private:
@@ -260,8 +265,6 @@ class Controller {
   uint64_t target_;
   int height_;
   uint64_t worst_line_;
-  double keep_ = 0;
-  double gain_ = 0;
   double num_ = 0, den_ = 0;
   double carry_ = 0;
   uint64_t read_ = 0, written_ = 0;
