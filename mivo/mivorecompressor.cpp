@@ -224,8 +224,10 @@ class Controller {
 
   // Tolerance for line y, spreading the fraction over the lines.
   int next(int y, uint64_t written) {
-    if (!collapsed_ && written + worst_line_ + static_cast<uint64_t>(height_ - y) * kCollapsedLineBytes + kEndBytes >=
-                           target_)
+    // Room for the next line (twice the dearest line so far, at most the
+    // worst a line can cost) and collapsed lines after it.
+    const uint64_t room = std::min(worst_line_, 2 * dearest_line_ + kEndBytes);
+    if (!collapsed_ && written + room + static_cast<uint64_t>(height_ - y) * kCollapsedLineBytes + kEndBytes >= target_)
       collapsed_ = true;  // only collapsed lines still fit
     if (collapsed_) return kFullTolerance;
     const double whole = std::floor(tolerance_);
@@ -245,6 +247,7 @@ class Controller {
     // no effect on them.
     const double share = source_ > 0 ? static_cast<double>(read - read_) / static_cast<double>(source_) : 0;
     const double keep = std::exp(-kWindows * share);
+    dearest_line_ = std::max(dearest_line_, written - written_);
     num_ = num_ * keep + static_cast<double>(written - written_);
     den_ = den_ * keep + static_cast<double>(read - read_);
     read_ = read;
@@ -265,6 +268,7 @@ class Controller {
   uint64_t target_;
   int height_;
   uint64_t worst_line_;
+  uint64_t dearest_line_ = 0;
   double num_ = 0, den_ = 0;
   double carry_ = 0;
   uint64_t read_ = 0, written_ = 0;

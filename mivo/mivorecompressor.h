@@ -5,9 +5,10 @@
 // referers (the pixel to the left, or one of four pixels on the line above)
 // and dearly when it must code it as prediction errors. The recompressor
 // decodes the page line by line and, within the image columns, replaces a
-// pixel by the referer's pixel whenever every component of the two differs
-// by at most the current tolerance; it keeps following the referer that
-// served the last pixel, so the replacements line up into runs. Every other
+// pixel by the new pixel to its left, or else by the first of the pixels
+// above (straight above, one left, one right, two right), when every
+// component of the two differs by at most the current tolerance; runs of
+// such pixels are what the encoder then codes in a few bits. Every other
 // pixel stays exactly as it was. So:
 //   - no sample moves by more than the tolerance, and edges that are
 //     steeper than it keep their place and values;
@@ -18,14 +19,17 @@
 //
 // One pass does the work: while it decodes, it compares the bytes written so
 // far with the share of the old streams read so far and steers the
-// tolerance (a fraction, applied per line) so that the page ends just below
-// the target. The first pass only reads the old streams to learn their size
-// and picks the level whose starting tolerance is nearest to the one that
-// size calls for.
+// tolerance (a fraction, spread over the lines) so that the page ends just
+// below the target; should the bytes left come close to running out, the
+// remaining lines collapse into runs, so a pass overshoots only a target
+// that not even collapsed lines meet. The first pass only reads the old
+// streams to learn their size, predicts the tolerance that size calls for
+// and picks the level whose starting tolerance lies nearest below it.
 //
 // Settings: a setting s of 1 to 254 starts at the tolerance s / 16 (levels
-// 0 to 3: 32, 58, 106, 182); 255, the strongest, holds the tolerance at 255,
-// so that every line collapses into runs.
+// 0 to 3: 32, 58, 106, 182), except that the level the first pass picked
+// starts at its finer prediction; 255, the strongest, holds the tolerance at
+// 255, so that every line collapses into runs.
 //
 // Usage:
 //   Recompressor r(info, firstColumn, columns, target);
@@ -68,14 +72,17 @@ class Recompressor {
   uint64_t source_size() const { return source_size_; }
 
   void apply_level(int level);
-  // After a pass that came out too large: aims lower and starts stronger.
+  // After a pass that came out too large: aims 6 % of the target lower and
+  // starts one tolerance unit above the larger of the last start and the
+  // mean tolerance the last pass used.
   void step();
   void set_strongest() { setting_ = RECOMPRESS_STRONGEST; }
   int setting() const { return setting_; }
 
   // Decodes, replaces pixels within the tolerance and writes the new
   // streams. 0 when they fit the target, RECOMPRESS_TOO_LARGE when not.
-  // Codec errors are thrown as mivo::Exception.
+  // Without a first pass (old size unknown) the tolerance stays where the
+  // setting starts it. Codec errors are thrown as mivo::Exception.
   int pass(ReadCallback read, void* const in_context[MAX_STREAMS], WriteCallback write,
            void* const out_context[MAX_STREAMS]);
   uint64_t last_size() const { return last_size_; }
