@@ -256,6 +256,8 @@ struct PhotoCase {
   double minPsnr;
 };
 
+void PrintTo(const PhotoCase& c, std::ostream* os) { *os << c.name; }
+
 std::string PhotoPixels(const PhotoCase& c) {
   std::mt19937 rng(c.width * 7 + c.grain);
   std::vector<int> noise(static_cast<size_t>(c.width) * 4);
@@ -325,78 +327,132 @@ INSTANTIATE_TEST_SUITE_P(Pages, MivoFilterFallbackQuality,
                                            PhotoCase{"EnlargedPhoto", 1200, 1500, 10, 2, false, 34}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A target no pass can meet: every pass reports -4, each step is stronger,
-// and the strongest setting still writes streams the decoder reads, with
-// the lead pixels kept and every image pixel repeating the one before the
-// image.
-TEST(MivoRecompressor, UnreachableTargetStepsUpToTheStrongestSetting) {
-  const int w = 64, h = 40;
-  std::string px = PatternBytes(static_cast<size_t>(w) * h * 4, 9);
-  mivo::Info info = PageInfo(w, h, true, true);
-  info.intake.source_width = w;
-  info.intake.lead_pixels = true;
-  auto io = [](void* ctx, unsigned char* buf, size_t n) {
+// The recompressor over in-memory streams of a page coded as the filter
+// codes it.
+struct RecompressRig {
+  int w, h;
+  bool lead;
+  std::string px;
+  std::string streams[5], result[5];
+  Reader readers[5];
+  void* in[5];
+  void* out[5];
+
+  static size_t Read(void* ctx, unsigned char* buf, size_t n) {
     auto* rd = static_cast<Reader*>(ctx);
     size_t k = rd->s->copy(reinterpret_cast<char*>(buf), n, rd->pos);
     rd->pos += k;
     return k;
-  };
-  auto append = [](void* ctx, const unsigned char* buf, size_t n) {
+  }
+  static size_t Append(void* ctx, const unsigned char* buf, size_t n) {
     static_cast<std::string*>(ctx)->append(reinterpret_cast<const char*>(buf), n);
     return n;
-  };
-  std::string streams[5], result[5];
-  Reader source{&px, 0};
-  mivo::Info e = info;
-  e.callback_in = io;
-  e.in_context[0] = &source;
-  e.callback_out = append;
-  for (int i = 0; i < 5; ++i) e.out_context[i] = &streams[i];
-  {
+  }
+  RecompressRig(int width, int height, bool withLead, std::string pixels)
+      : w(width), h(height), lead(withLead), px(std::move(pixels)) {
+    mivo::Info e = PageInfo(w, h, true, lead);
+    e.intake.source_width = w;
+    e.intake.lead_pixels = lead;
+    Reader source{&px, 0};
+    e.callback_in = Read;
+    e.in_context[0] = &source;
+    e.callback_out = Append;
+    for (int i = 0; i < 5; ++i) e.out_context[i] = &streams[i];
     mivo::CoreEnc enc(e);
     for (int y = 0; y < h; ++y) enc.encode_line();
     enc.terminate();
   }
-  mivo::Info coded = PageInfo(w, h, true, true);
-  mivo::Recompressor r(coded, 8, w, 1);
-  Reader readers[5];
-  void* in[5];
-  void* out[5];
-  auto rewind = [&]() {
+  void Rewind() {
     for (int i = 0; i < 5; ++i) {
       readers[i] = Reader{&streams[i], 0};
       in[i] = &readers[i];
       result[i].clear();
       out[i] = &result[i];
     }
-  };
-  rewind();
-  ASSERT_EQ(r.first_pass(io, in), 3);
+  }
+  int Pass(mivo::Recompressor& r) {
+    Rewind();
+    return r.pass(Read, in, Append, out);
+  }
+  // The coded lines of the last pass's streams.
+  std::string Decoded() const {
+    ParsedPage page{MakeHeader(w, h, 32, 3), std::string(16, '\0')};
+    const uint32_t words[4] = {static_cast<uint32_t>(result[0].size()), static_cast<uint32_t>(result[4].size()),
+                               static_cast<uint32_t>(result[1].size()), static_cast<uint32_t>(result[2].size())};
+    std::memcpy(&page.data[0], words, 16);
+    page.data += result[0] + result[4] + result[1] + result[2] + result[3];
+    return DecodePage(page, w, true, lead);
+  }
+};
+
+// A target no pass can meet: every pass reports -4, each step is stronger,
+// and the strongest setting still writes streams the decoder reads, with
+// the lead pixels kept and every image pixel repeating the one before the
+// image.
+TEST(MivoRecompressor, UnreachableTargetStepsUpToTheStrongestSetting) {
+  const int w = 64, h = 40;
+  RecompressRig rig(w, h, true, PatternBytes(static_cast<size_t>(w) * h * 4, 9));
+  mivo::Recompressor r(PageInfo(w, h, true, true), 8, w, 1);
+  rig.Rewind();
+  ASSERT_EQ(r.first_pass(RecompressRig::Read, rig.in), 3);
   r.apply_level(3);
-  rewind();
-  EXPECT_EQ(r.pass(io, in, append, out), mivo::RECOMPRESS_TOO_LARGE);
+  EXPECT_EQ(rig.Pass(r), mivo::RECOMPRESS_TOO_LARGE);
   r.step();
   EXPECT_GT(r.setting(), 182);
   EXPECT_LT(r.setting(), 255);
-  rewind();
-  EXPECT_EQ(r.pass(io, in, append, out), mivo::RECOMPRESS_TOO_LARGE);
+  EXPECT_EQ(rig.Pass(r), mivo::RECOMPRESS_TOO_LARGE);
   r.set_strongest();
-  rewind();
-  EXPECT_EQ(r.pass(io, in, append, out), mivo::RECOMPRESS_TOO_LARGE);
+  EXPECT_EQ(rig.Pass(r), mivo::RECOMPRESS_TOO_LARGE);
   EXPECT_LT(r.last_size(), 100u);
 
-  ParsedPage page{MakeHeader(w, h, 32, 3), std::string(16, '\0')};
-  const uint32_t words[4] = {static_cast<uint32_t>(result[0].size()), static_cast<uint32_t>(result[4].size()),
-                             static_cast<uint32_t>(result[1].size()), static_cast<uint32_t>(result[2].size())};
-  std::memcpy(&page.data[0], words, 16);
-  page.data += result[0] + result[4] + result[1] + result[2] + result[3];
-  std::string decoded = DecodePage(page, w, true, true);
-  std::string original = ExpectedLines(px, w, h, true, true);
+  std::string decoded = rig.Decoded();
+  std::string original = ExpectedLines(rig.px, w, h, true, true);
   ASSERT_EQ(decoded.size(), original.size());
   const size_t lineBytes = original.size() / h;
   for (int y = 0; y < h; ++y) {
     EXPECT_EQ(decoded.compare(y * lineBytes, 32, original, y * lineBytes, 32), 0);
     EXPECT_EQ(decoded.substr(y * lineBytes + 32, w * 4), std::string(w * 4, '\0'));
+  }
+}
+
+// Seeded pages of many shapes (widths around multiples of 4 and 8, single
+// lines and columns) at targets from mild to harsh: the result fits, and
+// where no line collapsed every sample lies within the largest tolerance
+// the last pass used, while lead pixels and fill stay exact.
+TEST(MivoRecompressor, EverySampleStaysWithinTheTolerance) {
+  std::mt19937 rng(77);
+  for (int round = 0; round < 40; ++round) {
+    const int w = 1 + static_cast<int>(rng() % 70), h = 150 + static_cast<int>(rng() % 250);
+    const bool lead = rng() % 2;
+    std::string px(static_cast<size_t>(w) * h * 4, '\0');
+    const int grain = 1 + static_cast<int>(rng() % 40);
+    for (size_t i = 0; i < px.size(); ++i)
+      px[i] = static_cast<char>(std::clamp(100 + static_cast<int>(i / 4 % w) + static_cast<int>(rng() % grain), 0, 255));
+    RecompressRig rig(w, h, lead, px);
+    uint64_t size = 0;
+    for (const auto& s : rig.streams) size += s.size();
+    const uint64_t target = size * (60 + rng() % 35) / 100;
+    mivo::Recompressor r(PageInfo(w, h, true, lead), lead ? 8 : 0, w, target);
+    rig.Rewind();
+    r.apply_level(r.first_pass(RecompressRig::Read, rig.in));
+    // The filter's order of passes.
+    if (rig.Pass(r) == mivo::RECOMPRESS_TOO_LARGE) {
+      r.step();
+      if (rig.Pass(r) == mivo::RECOMPRESS_TOO_LARGE) {
+        r.set_strongest();
+        rig.Pass(r);
+      }
+    }
+    std::string decoded = rig.Decoded();
+    std::string original = ExpectedLines(px, w, h, true, lead);
+    ASSERT_EQ(decoded.size(), original.size()) << "round " << round;
+    if (r.largest_tolerance() == 255) continue;
+    const size_t lineBytes = original.size() / h, first = lead ? 32 : 0, end = first + w * 4u;
+    for (size_t i = 0; i < decoded.size(); ++i) {
+      const int d = std::abs(static_cast<unsigned char>(decoded[i]) - static_cast<unsigned char>(original[i]));
+      const size_t col = i % lineBytes;
+      ASSERT_LE(d, col >= first && col < end ? r.largest_tolerance() : 0) << "round " << round << " byte " << i;
+    }
   }
 }
 
