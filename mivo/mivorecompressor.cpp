@@ -52,6 +52,18 @@ inline __m128i Select(__m128i mask, __m128i a, __m128i b) {
   return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
 }
 
+// Rows to columns: lane j of row i becomes lane i of row j.
+inline void Transpose4(__m128i r[4]) {
+  const __m128i t0 = _mm_unpacklo_epi32(r[0], r[1]);
+  const __m128i t1 = _mm_unpacklo_epi32(r[2], r[3]);
+  const __m128i t2 = _mm_unpackhi_epi32(r[0], r[1]);
+  const __m128i t3 = _mm_unpackhi_epi32(r[2], r[3]);
+  r[0] = _mm_unpacklo_epi64(t0, t1);
+  r[1] = _mm_unpackhi_epi64(t0, t1);
+  r[2] = _mm_unpacklo_epi64(t2, t3);
+  r[3] = _mm_unpackhi_epi64(t2, t3);
+}
+
 inline bool Within(uint32_t a, uint32_t b, int t) {
   const __m128i va = _mm_cvtsi32_si128(static_cast<int>(a));
   const __m128i vb = _mm_cvtsi32_si128(static_cast<int>(b));
@@ -117,8 +129,8 @@ inline uint32_t LeftServes(uint32_t o, uint32_t left, uint32_t allowed, int t) {
 // area stays; otherwise it repeats the new pixel to its left, else the first
 // pixel of the line above, when that lies within the tolerance; otherwise it
 // stays. Each pixel waits for its left neighbour, so the line is cut into
-// kChains pieces worked on side by side; the first pixel of a piece does not
-// look to its left.
+// kChains pieces worked on side by side (one per vector lane); the first
+// pixel of a piece does not look to its left.
 void ReplaceLine(const uint32_t* orig, const uint32_t* orig_up, const uint32_t* orig_down, const uint32_t* up,
                  uint32_t* out, int first, int end, int tolerance) {
   if (tolerance >= kFullTolerance) {
@@ -146,6 +158,29 @@ void ReplaceLine(const uint32_t* orig, const uint32_t* orig_up, const uint32_t* 
       if (c == 0 && j > 0 && count[j] > 0) leftOk[j][0] = 0;
     }
     int i = 0;
+#if defined(__SSE2__)
+    // Four steps of the four pieces at a time, one piece per lane.
+    const __m128i t = _mm_set1_epi8(static_cast<char>(tolerance));
+    __m128i chain = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left));
+    for (; i + 4 <= common; i += 4) {
+      __m128i o[kChains], f[kChains], k[kChains];
+      for (int j = 0; j < kChains; ++j) {
+        o[j] = Load4(orig + start[j] + c + i);
+        f[j] = Load4(fallback[j] + i);
+        k[j] = Load4(leftOk[j] + i);
+      }
+      Transpose4(o);
+      Transpose4(f);
+      Transpose4(k);
+      for (int step = 0; step < 4; ++step) {
+        chain = Select(_mm_and_si128(WithinLanes(o[step], chain, t), k[step]), chain, f[step]);
+        o[step] = chain;
+      }
+      Transpose4(o);
+      for (int j = 0; j < kChains; ++j) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + start[j] + c + i), o[j]);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(left), chain);
+#endif
     for (; i < common; ++i) {
       for (int j = 0; j < kChains; ++j) {
         const int x = start[j] + c + i;
