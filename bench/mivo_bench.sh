@@ -68,7 +68,8 @@ done
 # threshold (25 MiB: a PPD without "FallbackThreshold"), and on a 1000 x 1400
 # crop of it at 1 MiB: the filter's time without the fallback (the sample
 # PPD's 80 MiB) and with it, wall and CPU (user + system) seconds, each the
-# best of 3, and their ratios (CPU time suffers less from a busy machine),
+# best of 3, and their ratios (CPU time suffers less from a busy machine,
+# but GNU time gives it in hundredths),
 # the coded size against the threshold, the CMYK PSNR, largest error and
 # share of changed pixels of the decoded page against the input (image
 # pixels only, decoded with the codec library) and the peak memory.
@@ -99,8 +100,10 @@ done
   fb_time() {
     FB_WALL= FB_CPU= FB_PEAK=0
     for fb_i in 1 2 3; do
-      PPD=$1 /usr/bin/time -f '%e %U %S %M' -o "$WORK/time.txt" "$3" 1 bench bench 1 "" <"$2" >/dev/null 2>&1
-      set -- "$@" $(cat "$WORK/time.txt")
+      fb_t0=$(date +%s%N)
+      PPD=$1 /usr/bin/time -f '%U %S %M' -o "$WORK/time.txt" "$3" 1 bench bench 1 "" <"$2" >/dev/null 2>&1
+      fb_t1=$(date +%s%N)
+      set -- "$@" "$(awk -v a="$fb_t0" -v b="$fb_t1" 'BEGIN { printf "%.4f", (b - a) / 1e9 }')" $(cat "$WORK/time.txt")
       FB_WALL=$(awk -v a="$4" -v b="$FB_WALL" 'BEGIN { print (b == "" || a < b) ? a : b }')
       FB_CPU=$(awk -v a="$5" -v s="$6" -v b="$FB_CPU" 'BEGIN { c = a + s; print (b == "" || c < b) ? c : b }')
       FB_PEAK=$(awk -v a="$7" -v b="$FB_PEAK" 'BEGIN { print (a > b) ? a : b }')
