@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -35,9 +36,11 @@ struct Conversion {
   bool mono = false;              // colour mode 1 or 17
   bool invertGrey = false;        // grey output in colour mode 1 (black)
   const cil_CSTParam* cst = nullptr;  // a usable block
+  const cil_CSTRows* cstRows = nullptr;  // its matrix products per input value
   const uint8_t* encode = cil_SRGBEncodeTable();
   const cil_LCCParam* lcc = nullptr;   // null when no adjustment is asked for
   const ZTPreparedLut* lut = nullptr;  // CMYK: A_DLUT_PRINT; RGB: RGB table; null when none
+  const struct MatchedCMYK* matchedCMYK = nullptr;  // the usual job's tables; null for other jobs
   // Last-pixel cache: kept over chunks and pages.
   uint32_t lastIn = 0xFFFFFFFFu;  // no 24-bit pixel matches at first
   uint32_t lastOut = 0;
@@ -55,7 +58,7 @@ inline uint32_t PackRGB(uint8_t r, uint8_t g, uint8_t b) { return r | (g << 8) |
 
 // Converts one pixel; the result holds the output bytes from the lowest
 // byte up (C, M, Y, K / R, G, B / grey).
-inline uint32_t ConvertPixel(const Conversion& c, uint8_t r, uint8_t g, uint8_t b) {
+__attribute__((always_inline)) inline uint32_t ConvertPixel(const Conversion& c, uint8_t r, uint8_t g, uint8_t b) {
   // Paper white stays unprinted whatever the adjustments.
   if (r == 255 && g == 255 && b == 255) {
     switch (c.kind) {
@@ -65,7 +68,7 @@ inline uint32_t ConvertPixel(const Conversion& c, uint8_t r, uint8_t g, uint8_t 
     }
   }
   if (c.matching) {
-    cil_CSTPixelInline(c.cst, c.encode, r, g, b);
+    cil_CSTPixelRows(c.cst, c.cstRows, c.encode, r, g, b);
     if (c.lcc) cil_LCC_Conv_sBGR_Pixel(c.lcc, &r, &g, &b, &r, &g, &b);
   }
   switch (c.kind) {
@@ -73,7 +76,7 @@ inline uint32_t ConvertPixel(const Conversion& c, uint8_t r, uint8_t g, uint8_t 
       if (c.mono) return static_cast<uint32_t>(255 - ((19661 * r + 38666 * g + 7209 * b) >> 16)) << 24;
       if (r == 255 && g == 255 && b == 255) return 0;
       if (c.matching && c.lut) {
-        const uint64_t v = InterpolatePrepared(c.lut, r, g, b, 16);
+        const uint64_t v = InterpolatePrepared(c.lut, r, g, b);
         return static_cast<uint32_t>((v & 0xFF) | ((v >> 8) & 0xFF00) | ((v >> 16) & 0xFF0000) |
                                      ((v >> 24) & 0xFF000000u));
       }
@@ -83,7 +86,7 @@ inline uint32_t ConvertPixel(const Conversion& c, uint8_t r, uint8_t g, uint8_t 
     }
     case OUTPUT_RGB: {
       if (c.matching && c.lut && !(r == 255 && g == 255 && b == 255)) {
-        const uint64_t v = InterpolatePrepared(c.lut, r, g, b, 15);
+        const uint64_t v = InterpolatePrepared(c.lut, r, g, b);
         return static_cast<uint32_t>((v & 0xFF) | ((v >> 8) & 0xFF00) | ((v >> 16) & 0xFF0000));
       }
       return PackRGB(r, g, b);
@@ -105,14 +108,7 @@ void ConvertRun(Conversion& c, const uint8_t* in, size_t pixels, uint8_t* out) {
     const uint32_t v = PackRGB(in[0], in[1], in[2]);
     if (v != lastIn) {
       lastIn = v;
-      uint64_t& e = c.recent[(v * 0x9E3779B1u) >> (32 - kRecentBits)];
-      const uint64_t key = static_cast<uint64_t>(v | 0x1000000u) << 32;
-      if ((e & 0xFFFFFFFF00000000ull) == key) {
-        lastOut = static_cast<uint32_t>(e);
-      } else {
-        lastOut = ConvertPixel(c, in[0], in[1], in[2]);
-        e = key | lastOut;
-      }
+      lastOut = ConvertPixel(c, in[0], in[1], in[2]);
     }
     if constexpr (OutBytes == 4) {
       out[0] = static_cast<uint8_t>(lastOut);
@@ -131,6 +127,97 @@ void ConvertRun(Conversion& c, const uint8_t* in, size_t pixels, uint8_t* out) {
   c.lastOut = lastOut;
 }
 
+// The usual job, CMYK output with colour matching and a table, no image
+// adjustments and the tone step's plain matrix (white point 6500), prepared
+// further: each channel's tone result before its limiting leads through the
+// limit and the sRGB encoding straight to that channel's axis entry of the
+// table.
+struct MatchedCMYK {
+  int32_t low[3];                     // lowest tone result of each channel
+  std::unique_ptr<uint32_t[]> axis[3];  // axis entry of tone results low .. highest
+};
+
+// The range of a channel's tone result over all pixels: the 32-bit sum of
+// the three terms never wraps when the 64-bit sum of the extremes fits.
+bool ToneRange(const cil_CSTRows& rows, int row, int32_t* low, int32_t* high) {
+  int64_t lo = 0, hi = 0;
+  for (int ch = 0; ch < 3; ++ch) {
+    int64_t a = INT64_MAX, b = INT64_MIN;
+    for (int v = 0; v < 256; ++v) {
+      const int64_t t = static_cast<int32_t>(rows.term[ch][v][row]);
+      a = std::min(a, t);
+      b = std::max(b, t);
+    }
+    lo += a;
+    hi += b;
+  }
+  if (lo < INT32_MIN || hi > INT32_MAX) return false;
+  *low = static_cast<int32_t>(lo) >> 18;
+  *high = static_cast<int32_t>(hi) >> 18;
+  return true;
+}
+
+// False when the job cannot take this path (or memory is short).
+bool PrepareMatchedCMYK(const Conversion& c, MatchedCMYK* m) {
+  for (int k = 0; k < 3; ++k) {
+    int32_t high;
+    if (!ToneRange(*c.cstRows, k, &m->low[k], &high)) return false;
+    const size_t count = static_cast<size_t>(high - m->low[k]) + 1;
+    m->axis[k].reset(new (std::nothrow) uint32_t[count]);
+    if (!m->axis[k]) return false;
+    for (size_t i = 0; i < count; ++i) {
+      const int32_t tone = m->low[k] + static_cast<int32_t>(i);
+      m->axis[k][i] = c.lut->axis[k][c.encode[tone < 0 ? 0 : tone > 4095 ? 4095 : tone]];
+    }
+  }
+  return true;
+}
+
+// ConvertRun<4> for that job: same results. The input buffer holds one byte
+// past the pixels, so that each pixel is read as one 32-bit word.
+void ConvertRunMatchedCMYK(Conversion& c, const MatchedCMYK& m, const uint8_t* in, size_t pixels, uint8_t* out) {
+  uint32_t lastIn = c.lastIn, lastOut = c.lastOut;
+  const cil_CSTRows* rows = c.cstRows;
+  const ZTPreparedLut* lut = c.lut;
+  const uint32_t* axisR = m.axis[0].get() - m.low[0];
+  const uint32_t* axisG = m.axis[1].get() - m.low[1];
+  const uint32_t* axisB = m.axis[2].get() - m.low[2];
+  for (size_t i = 0; i < pixels; ++i, in += 3, out += 4) {
+    uint32_t v;
+    memcpy(&v, in, sizeof v);
+    v &= 0xFFFFFFu;
+    if (v != lastIn) {
+      lastIn = v;
+      uint64_t& e = c.recent[(v * 0x9E3779B1u) >> (32 - kRecentBits)];
+      const uint64_t key = static_cast<uint64_t>(v | 0x1000000u) << 32;
+      if ((e & 0xFFFFFFFF00000000ull) == key) {
+        lastOut = static_cast<uint32_t>(e);
+        memcpy(out, &lastOut, 4);
+        continue;
+      }
+      lastOut = 0;  // paper white, before or after the tone step
+      if (v != 0xFFFFFFu) {
+        cil_U32x4 tr, tg, tb;
+        memcpy(&tr, rows->term[0][v & 0xFF], sizeof tr);
+        memcpy(&tg, rows->term[1][(v >> 8) & 0xFF], sizeof tg);
+        memcpy(&tb, rows->term[2][v >> 16], sizeof tb);
+        const cil_I32x4 tone = reinterpret_cast<const cil_I32x4&>(tr += tg + tb) >> 18;
+        const uint32_t at = axisR[tone[0]] + axisG[tone[1]] + axisB[tone[2]];
+        if ((at >> 16) != ZT_LUT_WHITE_FRACTION) {
+          // Lanes C, M, Y, K of 16 bits each, packed into bytes.
+          const uint64_t lanes = InterpolatePreparedAt(lut, at);
+          const uint64_t pairs = lanes | (lanes >> 8);
+          lastOut = static_cast<uint32_t>((pairs & 0xFFFF) | ((pairs >> 16) & 0xFFFF0000u));
+        }
+      }
+      e = key | lastOut;
+    }
+    memcpy(out, &lastOut, 4);
+  }
+  c.lastIn = lastIn;
+  c.lastOut = lastOut;
+}
+
 int OutputBytesPerPixel(OutputKind kind) { return kind == OUTPUT_CMYK ? 4 : kind == OUTPUT_RGB ? 3 : 1; }
 
 // Chunk buffers of the job: set up with the first page and enlarged when a
@@ -141,7 +228,8 @@ struct ChunkBuffers {
 
   bool Reserve(size_t inBytes, size_t outBytes) {
     if (inBytes > inSize) {
-      in.reset(new (std::nothrow) uint8_t[inBytes]);
+      // One byte more: the last pixel may be read as a 32-bit word.
+      in.reset(new (std::nothrow) uint8_t[inBytes + 1]());
       inSize = in ? inBytes : 0;
       if (!in) return false;
     }
@@ -215,7 +303,12 @@ int ConvertPage(FILE* in, FILE* out, const ZTRasterHeader& header, Conversion& c
     }
     const size_t pixels = bytes / 3;
     switch (c.kind) {
-      case OUTPUT_CMYK: ConvertRun<4>(c, buffers.in.get(), pixels, buffers.out.get()); break;
+      case OUTPUT_CMYK:
+        if (c.matchedCMYK)
+          ConvertRunMatchedCMYK(c, *c.matchedCMYK, buffers.in.get(), pixels, buffers.out.get());
+        else
+          ConvertRun<4>(c, buffers.in.get(), pixels, buffers.out.get());
+        break;
       case OUTPUT_RGB: ConvertRun<3>(c, buffers.in.get(), pixels, buffers.out.get()); break;
       case OUTPUT_GREY: ConvertRun<1>(c, buffers.in.get(), pixels, buffers.out.get()); break;
     }
@@ -265,6 +358,8 @@ FILE* OpenOutputFile(const char* path) {
 // colour memo and the chunk buffers.
 struct ConversionSetup {
   std::unique_ptr<cil_CSTParam> cst;
+  std::unique_ptr<cil_CSTRows> cstRows;
+  std::unique_ptr<MatchedCMYK> matchedCMYK;
   std::unique_ptr<cil_LCCParam> lcc;
   std::unique_ptr<ZTPreparedLut> lut;
   std::unique_ptr<uint64_t[]> recent;
@@ -295,7 +390,8 @@ int SetUpConversion(const ZTPPDSetting& setting, ConversionSetup* own, Conversio
   }
   own->lut.reset(new (std::nothrow) ZTPreparedLut);
   own->recent.reset(new (std::nothrow) uint64_t[kRecentEntries]());
-  if (!own->lut || !own->recent) {
+  own->cstRows.reset(new (std::nothrow) cil_CSTRows);
+  if (!own->lut || !own->recent || !own->cstRows) {
     fputs("ERROR: ztcolorconv: Memory not available-2.\n", stderr);
     return 1;
   }
@@ -314,10 +410,18 @@ int SetUpConversion(const ZTPPDSetting& setting, ConversionSetup* own, Conversio
                                 static_cast<int16_t>(cs.gammaCode)) != 0)
     return 1;
   conv->cst = own->cst.get();
+  cil_Prepare_CST_Rows(conv->cst, own->cstRows.get());
+  conv->cstRows = own->cstRows.get();
   conv->recent = own->recent.get();
 
   if (conv->kind == OUTPUT_CMYK) {
     conv->lut = SetupCMYKTable(setting.ppd, *conv, own->lut.get());
+    if (conv->lut && conv->matching && !conv->mono && !conv->lcc && !conv->cst->nearWhite) {
+      // Without the memory for it the general path does the same work.
+      own->matchedCMYK.reset(new (std::nothrow) MatchedCMYK);
+      if (own->matchedCMYK && PrepareMatchedCMYK(*conv, own->matchedCMYK.get()))
+        conv->matchedCMYK = own->matchedCMYK.get();
+    }
   } else if (conv->kind == OUTPUT_RGB) {
     own->rgbTable.reset(new (std::nothrow) RGBDlutTable);
     if (own->rgbTable && LoadRGBDlutTable(cs.dlutNumber, own->rgbTable.get()) == 0) {

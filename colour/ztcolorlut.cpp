@@ -112,7 +112,43 @@ void CMYKDlutLookup(const icDlutPrintType* record, uint8_t r, uint8_t g, uint8_t
     out[ch] = Interpolate(r, g, b, 16, [&](unsigned i) { return static_cast<unsigned>(record->entries[i][ch]); });
 }
 
+namespace {
+
+// The cell and fraction tables of a prepared table; fractionOf255 is the
+// fraction of a component of 255 (16 or 15).
+void PrepareLutIndex(unsigned fractionOf255, ZTPreparedLut* lut) {
+  static constexpr unsigned kStep[3] = {1, 17, 289};
+  for (int k = 0; k < 3; ++k)
+    for (unsigned v = 0; v < 256; ++v) {
+      const unsigned fraction = v == 255 ? fractionOf255 : (v & 15);
+      lut->axis[k][v] = ((v >> 4) * kStep[k]) | ((fraction * kStep[k]) << 16);
+    }
+  // The tetrahedron of each fraction triple: the largest fraction's axis
+  // gives the first node after the base, the smallest fraction's axis the
+  // one left out of the second. With equal fractions either choice gives
+  // the nodes concerned a weight of 0.
+  for (unsigned fb = 0; fb <= 16; ++fb)
+    for (unsigned fg = 0; fg <= 16; ++fg)
+      for (unsigned fr = 0; fr <= 16; ++fr) {
+        const unsigned maxRG = fr >= fg ? fr : fg, stepMaxRG = fr >= fg ? 1 : 17;
+        const unsigned f1 = maxRG >= fb ? maxRG : fb, stepMax = maxRG >= fb ? stepMaxRG : 289;
+        const unsigned minRG = fr >= fg ? fg : fr, stepMinRG = fr >= fg ? 17 : 1;
+        const unsigned f3 = minRG <= fb ? minRG : fb, stepMin = minRG <= fb ? stepMinRG : 289;
+        const unsigned f2 = fr + fg + fb - f1 - f3;
+        ZTLutTetra& t = lut->tetra[289 * fb + 17 * fg + fr];
+        t.weight[0] = static_cast<uint8_t>(16 - f1);
+        t.weight[1] = static_cast<uint8_t>(f1 - f2);
+        t.weight[2] = static_cast<uint8_t>(f2 - f3);
+        t.weight[3] = static_cast<uint8_t>(f3);
+        t.second = static_cast<uint16_t>(stepMax);
+        t.third = static_cast<uint16_t>(1 + 17 + 289 - stepMin);
+      }
+}
+
+}  // namespace
+
 void PrepareCMYKLut(const icDlutPrintType* record, ZTPreparedLut* lut) {
+  PrepareLutIndex(16, lut);
   for (int i = 0; i < DLUT_ENTRY_COUNT; ++i) {
     const unsigned char* e = record->entries[i];
     lut->node[i] = static_cast<uint64_t>(e[0]) | (static_cast<uint64_t>(e[1]) << 16) |
@@ -121,6 +157,7 @@ void PrepareCMYKLut(const icDlutPrintType* record, ZTPreparedLut* lut) {
 }
 
 void PrepareRGBLut(const RGBDlutTable* table, ZTPreparedLut* lut) {
+  PrepareLutIndex(15, lut);
   for (int i = 0; i < DLUT_ENTRY_COUNT; ++i) {
     const uint32_t w = table->entries[i];
     lut->node[i] = static_cast<uint64_t>((w >> 16) & 0xFF) | (static_cast<uint64_t>((w >> 8) & 0xFF) << 16) |

@@ -46,35 +46,40 @@ void CMYKDlutLookup(const icDlutPrintType* record, uint8_t r, uint8_t g, uint8_t
 
 // A table prepared for fast lookups: each node's channels spread into the
 // 16-bit lanes of one 64-bit word, so the four tetrahedron weights act on
-// all channels in one multiply each. Results equal the direct lookups.
+// all channels in one multiply each. The cell and the tetrahedron of a pixel
+// come from tables too: axis[k][v] holds, for value v of input R, G or B
+// (k = 0, 1, 2), the node offset of its cell's lower corner (low 16 bits)
+// and the offset of its fraction in the fraction grid (high 16 bits), both
+// on the 17 x 17 x 17 layout; tetra[] gives for each fraction triple the
+// four weights and the offsets of the second and third node. Results equal the direct lookups.
+struct ZTLutTetra {
+  uint8_t weight[4];      // of the base, second, third and far corner
+  uint16_t second, third;  // node offsets from the base
+};
 struct ZTPreparedLut {
   uint64_t node[DLUT_ENTRY_COUNT];
+  uint32_t axis[3][256];
+  ZTLutTetra tetra[DLUT_ENTRY_COUNT];
 };
 void PrepareCMYKLut(const icDlutPrintType* record, ZTPreparedLut* lut);  // lanes C, M, Y, K
 void PrepareRGBLut(const RGBDlutTable* table, ZTPreparedLut* lut);       // lanes R, G, B
 
 // Tetrahedral interpolation on a prepared table: lane k of the result holds
-// output channel k (0..255). fractionOf255 is 16 for the CMYK table and 15
-// for the RGB table.
-inline uint64_t InterpolatePrepared(const ZTPreparedLut* lut, unsigned r, unsigned g, unsigned b,
-                                    unsigned fractionOf255) {
-  const unsigned fr = r == 255 ? fractionOf255 : (r & 15);
-  const unsigned fg = g == 255 ? fractionOf255 : (g & 15);
-  const unsigned fb = b == 255 ? fractionOf255 : (b & 15);
-  const unsigned base = 289 * (b >> 4) + 17 * (g >> 4) + (r >> 4);
-  // The tetrahedron is chosen without branches: the largest fraction's axis
-  // gives the first node after the base, the smallest fraction's axis the
-  // one left out of the second. With equal fractions either choice gives
-  // the nodes concerned a weight of 0.
-  const unsigned maxRG = fr >= fg ? fr : fg, stepMaxRG = fr >= fg ? 1 : 17;
-  const unsigned f1 = maxRG >= fb ? maxRG : fb, stepMax = maxRG >= fb ? stepMaxRG : 289;
-  const unsigned minRG = fr >= fg ? fg : fr, stepMinRG = fr >= fg ? 17 : 1;
-  const unsigned f3 = minRG <= fb ? minRG : fb, stepMin = minRG <= fb ? stepMinRG : 289;
-  const unsigned f2 = fr + fg + fb - f1 - f3;
+// output channel k (0..255). A component of 255 has the fraction 16 in a
+// CMYK table and 15 in an RGB table, as in the direct lookups.
+// The same from the sum of the three axis entries.
+inline uint64_t InterpolatePreparedAt(const ZTPreparedLut* lut, uint32_t at) {
+  const ZTLutTetra& t = lut->tetra[at >> 16];
+  const uint64_t* n = lut->node + (at & 0xFFFF);
   // Weights sum to 16 and samples are at most 255: no lane exceeds 4080, so
   // no carry crosses into the next lane.
-  const uint64_t* n = lut->node + base;
-  const uint64_t sum = (16 - f1) * n[0] + (f1 - f2) * n[stepMax] + (f2 - f3) * n[1 + 17 + 289 - stepMin] +
-                       f3 * n[1 + 17 + 289];
+  const uint64_t sum = t.weight[0] * n[0] + t.weight[1] * n[t.second] + t.weight[2] * n[t.third] +
+                       t.weight[3] * n[1 + 17 + 289];
   return (sum >> 4) & 0x00FF00FF00FF00FFull;
 }
+inline uint64_t InterpolatePrepared(const ZTPreparedLut* lut, unsigned r, unsigned g, unsigned b) {
+  return InterpolatePreparedAt(lut, lut->axis[0][r] + lut->axis[1][g] + lut->axis[2][b]);
+}
+// The fraction offset (high half of an axis sum) of R = G = B = 255 in a CMYK
+// table: no other pixel reaches it.
+constexpr uint32_t ZT_LUT_WHITE_FRACTION = 16 * (1 + 17 + 289);

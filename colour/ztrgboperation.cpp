@@ -145,6 +145,16 @@ int cil_Create_CST_Param_WpGm(cil_CSTParam* block, int16_t whitePoint, int16_t g
   return 0;
 }
 
+void cil_Prepare_CST_Rows(const cil_CSTParam* block, cil_CSTRows* rows) {
+  for (int ch = 0; ch < 3; ++ch)
+    for (int v = 0; v < 256; ++v) {
+      const int64_t lin = block->lin[ch][v];
+      for (int row = 0; row < 3; ++row)
+        rows->term[ch][v][row] = static_cast<uint32_t>((block->matrix[3 * row + ch] >> 2) * lin);
+      rows->term[ch][v][3] = block->nearWhite && lin > 0xEFFF ? 1u << ch : 0u;
+    }
+}
+
 // Tetrahedral interpolation between the near-white corners.
 void cil_CSTNearWhite(const cil_CSTParam* block, int32_t a, int32_t b, int32_t c, int32_t out[3]) {
   const int f[3] = {a & 0xFFF, b & 0xFFF, c & 0xFFF};

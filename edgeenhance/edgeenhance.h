@@ -48,8 +48,8 @@ int EdgeEnhanceProc(FILE* in, FILE* out, const ZTRasterHeader* header, const EeP
 
 // Classifies and remaps one row of `width` pixels from the rows above, at and
 // below it, then applies the pile-height limit. Each of the three rows needs
-// one zero pixel before it and two after it (the borders, and room for
-// loading two pixels at a time).
+// one zero pixel before it and four after it (the borders, and room for
+// loading four pixels at a time).
 void EdgeEnhanceRow(const unsigned char* up, const unsigned char* mid, const unsigned char* down, unsigned width,
                     const EeParamSet& param, unsigned char* out);
 

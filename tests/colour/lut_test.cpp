@@ -73,7 +73,7 @@ TEST(ColourLut, CMYKLookupReproducesALinearTable) {
       for (int b : s) {
         uint8_t out[4];
         CMYKDlutLookup(rec.get(), r, g, b, out);
-        const uint64_t fast = InterpolatePrepared(&prepared, r, g, b, 16);
+        const uint64_t fast = InterpolatePrepared(&prepared, r, g, b);
         for (int ch = 0; ch < 4; ++ch) {
           const int want = kLinear[ch].At(pos(r), pos(g), pos(b));
           ASSERT_EQ(out[ch], want) << r << " " << g << " " << b << " ch " << ch;
@@ -93,7 +93,7 @@ TEST(ColourLut, RGBLookupReproducesALinearTableAndKeepsWhite) {
         if (r == 255 && g == 255 && b == 255) continue;
         uint8_t out[3];
         RGBDlutLookup(table.get(), r, g, b, out);
-        const uint64_t fast = InterpolatePrepared(&prepared, r, g, b, 15);
+        const uint64_t fast = InterpolatePrepared(&prepared, r, g, b);
         // 255 has the fraction 15: position 255 in sixteenths of a step.
         for (int ch = 0; ch < 3; ++ch) {
           ASSERT_EQ(out[ch], kLinear[ch].At(r, g, b)) << r << " " << g << " " << b;
@@ -152,7 +152,7 @@ TEST(ColourLut, PreparedLookupEqualsDirectLookup) {
     const int r = v & 0xFF, g = (v >> 8) & 0xFF, b = (v >> 16) & 0xFF;
     uint8_t out[4];
     CMYKDlutLookup(rec.get(), r, g, b, out);
-    const uint64_t fast = InterpolatePrepared(&prepared, r, g, b, 16);
+    const uint64_t fast = InterpolatePrepared(&prepared, r, g, b);
     for (int ch = 0; ch < 4; ++ch) ASSERT_EQ(out[ch], (fast >> (16 * ch)) & 0xFF) << r << " " << g << " " << b;
   }
 }
