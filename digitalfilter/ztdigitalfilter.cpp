@@ -3,8 +3,6 @@
 // line runs through the 7-tap filter of the record that the strength selects
 // in the device parameter file; with Off pages are copied unchanged. Headers
 // are never changed.
-#include <signal.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -41,87 +39,47 @@ void DumpDfParam(const DfCoefTable& t) {
     fprintf(stderr, "DEBUG: ztdigitalfilter: dfCoef_K[%d]=%16.12f.\n", i, t.dfCoef_K[i] * 0.000244140625);
 }
 
+void UsePlaceholder(void* block) { dfParamCMYK = static_cast<const icCF17KestinType*>(block); }
+
+void UnpackRecord(bool dump) {
+  UnpackDfParam(*dfParamCMYK, &dfCoef);
+  if (dump) DumpDfParam(dfCoef);
+}
+
+bool FilterAsked(ppd_file_t* ppd) {
+  const int setting = GetDigitalFilterSetting(ppd);
+  return setting != -1 && setting != 0;
+}
+
+int FilterPage(FILE* in, FILE* out, const ZTRasterHeader* header, int page) {
+  const int status = DigitalFilterProc(in, out, header, dfCoef);
+  if (status == DF_OK) return 0;
+  if (status == DF_NO_MEMORY)
+    fputs("ERROR: ztdigitalfilter: calloc error for linebuf.\n", stderr);
+  else
+    fprintf(stderr, "ERROR: ztdigitalfilter: page %d: %s.\n", page,
+            ferror(out) ? "cannot write the output" : "the input ends inside the page data");
+  fprintf(stderr, "DEBUG: ztdigitalfilter: DigitalFilterProc() is error = %d.\n", status);
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  setbuf(stderr, nullptr);
-  signal(SIGTERM, SIG_IGN);
-  // A reader that goes away makes the next write fail with a reported error
-  // instead of ending the filter silently.
-  signal(SIGPIPE, SIG_IGN);
-
-  ZTFilterArgs args;
-  if (ZTParseFilterArgs(argc, argv, 6, 8, &args) != 0) {
-    fputs("ERROR: [Usage:] ztdigitalfilter job-id user title copies options [InFile] [OutFile]\n", stderr);
-    return 1;
-  }
-  ZTStream input(ZTOpenInput_FP(args.inputFile));
-  if (!input.get()) {
-    fputs("DEBUG: ztdigitalfilter: Unable to open input file\n", stderr);
-    return -1;
-  }
-  ZTStream output(ZTOpenImageOutput_FP(args.outputFile));
-  if (!output.get()) {
-    fputs("DEBUG: ztdigitalfilter: unable to open output file.\n", stderr);
-    return -1;
-  }
-  setvbuf(input.get(), nullptr, _IOFBF, ZT_IMAGE_STREAM_BUFFER);
-  setvbuf(output.get(), nullptr, _IOFBF, ZT_IMAGE_STREAM_BUFFER);
-
-  ZTPPDSetting setting;
-  if (setting.Create(args.options) != 0) {
-    fputs("ERROR: ztdigitalfilter: CreatePPDSetting() Error.\n", stderr);
-    return 1;
-  }
-  const bool dump = CheckParamCMYK(setting.ppd) != 0;
-
-  std::unique_ptr<icCF17KestinType, decltype(&free)> dfParamCMYK_Base(
-      static_cast<icCF17KestinType*>(calloc(1, sizeof(icCF17KestinType))), &free);
-  if (!dfParamCMYK_Base) {
-    fputs("ERROR: ztdigitalfilter: calloc error for dfParamCMYK_Base.\n", stderr);
-    return 1;
-  }
-  dfParamCMYK = dfParamCMYK_Base.get();
-
-  ZTDlbImage image;
-  ReadDlbInfo();
-  if (const char* message = DlbLoadMessage()) fputs(message, stderr);
-  const bool haveRecord = SelectDfParamCMYK(setting.ppd) == 0;
-  UnpackDfParam(*dfParamCMYK, &dfCoef);
-  if (dump) DumpDfParam(dfCoef);
-
-  const int dfSetting = GetDigitalFilterSetting(setting.ppd);
-  bool filtering = dfSetting != -1 && dfSetting != 0;
-  if (filtering && !haveRecord) {
-    fputs("WARNING: ztdigitalfilter: no digital filter parameters for this job in the device parameter file; "
-          "pages are copied unchanged.\n", stderr);
-    filtering = false;
-  }
-
-  int status = 0;
-  int page = 0;
-  ZTRasterHeader header;
-  while (status == 0 && ReadZTRasterHeader_FP(input.get(), &header) == 1) {
-    ++page;
-    if (filtering) {
-      status = BeginReworkedPage(output.get(), &header, ZT_LINE_FROM_BYTES_PER_LINE, "ztdigitalfilter", page);
-      if (status != 0) break;
-      status = DigitalFilterProc(input.get(), output.get(), &header, dfCoef);
-      if (status == DF_NO_MEMORY) {
-        fputs("ERROR: ztdigitalfilter: calloc error for linebuf.\n", stderr);
-      } else if (status != DF_OK) {
-        fprintf(stderr, "ERROR: ztdigitalfilter: page %d: %s.\n", page,
-                ferror(output.get()) ? "cannot write the output" : "the input ends inside the page data");
-      }
-      if (status != DF_OK) fprintf(stderr, "DEBUG: ztdigitalfilter: DigitalFilterProc() is error = %d.\n", status);
-    } else {
-      status = CopyPageUnchanged(input.get(), output.get(), &header, "ztdigitalfilter", page);
-    }
-  }
-
-  if (output.close() != 0 && status == 0) {
-    fputs("ERROR: ztdigitalfilter: cannot write the output.\n", stderr);
-    status = 1;
-  }
-  return status;
+  static const ZTImageFilterSpec spec = {
+      "ztdigitalfilter",
+      "DEBUG: ztdigitalfilter: Unable to open input file\n",
+      "DEBUG: ztdigitalfilter: Unable to open input file\n",
+      "dfParamCMYK_Base",
+      sizeof(icCF17KestinType),
+      "WARNING: ztdigitalfilter: no digital filter parameters for this job in the device parameter file; "
+      "pages are copied unchanged.\n",
+      ZT_LINE_FROM_BYTES_PER_LINE,
+      UsePlaceholder,
+      SelectDfParamCMYK,
+      UnpackRecord,
+      FilterAsked,
+      FilterPage,
+  };
+  return ZTRunImageFilter(spec, argc, argv);
 }

@@ -3,8 +3,6 @@
 // the job's Screen2 mode, ColorMode and DocumentType select in the device
 // parameter file; otherwise pages are copied unchanged. Headers are never
 // changed.
-#include <signal.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -75,101 +73,60 @@ void DumpEeParam(const EeParamSet& p) {
   fprintf(stderr, "DEBUG: ztedgeenhance: pileheight_limit = %d.\n", static_cast<int>(p.pileheight_limit));
 }
 
+void UsePlaceholder(void* block) { eeParamCMYK = static_cast<const icEeKestinType*>(block); }
+
+void UnpackRecord(bool dump) {
+  UnpackEeParam(*eeParamCMYK, &eeParam);
+  if (dump) DumpEeParam(eeParam);
+}
+
+bool EnhancementAsked(ppd_file_t* ppd) {
+  const int setting = GetEdgeEnhanceSetting(ppd);
+  return setting != -1 && setting != 0;
+}
+
+int EnhancePage(FILE* in, FILE* out, const ZTRasterHeader* header, int page) {
+  int status = 0;
+  switch (EdgeEnhanceProc(in, out, header, eeParam)) {
+    case EE_OK: return 0;
+    case EE_NO_MEMORY_LINES:
+      fputs("ERROR: ztedgeenhance: calloc error for in_dt.\n", stderr);
+      status = 1;
+      break;
+    case EE_NO_MEMORY_OUTPUT:
+      fputs("ERROR: ztedgeenhance: calloc error for out_dt.\n", stderr);
+      status = 1;
+      break;
+    case EE_READ_FAILED:
+      fprintf(stderr, "ERROR: ztedgeenhance: page %d: the input ends inside the page data.\n", page);
+      status = -1;
+      break;
+    default:
+      fprintf(stderr, "ERROR: ztedgeenhance: page %d: cannot write the output.\n", page);
+      status = -1;
+      break;
+  }
+  fprintf(stderr, "DEBUG: ztedgeenhance: EdgeEnhanceProc() is error = %d.\n", status);
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  setbuf(stderr, nullptr);
-  signal(SIGTERM, SIG_IGN);
-  // A reader that goes away makes the next write fail with a reported error
-  // instead of ending the filter silently.
-  signal(SIGPIPE, SIG_IGN);
-
-  ZTFilterArgs args;
-  if (ZTParseFilterArgs(argc, argv, 6, 8, &args) != 0) {
-    fputs("ERROR: [Usage:] ztedgeenhance job-id user title copies options [InFile] [OutFile]\n", stderr);
-    return 1;
-  }
-  ZTStream input(ZTOpenInput_FP(args.inputFile));
-  if (!input.get()) {
-    fputs(argc == 7 ? "DEBUG: ztedgeenhance: unable to open input file.\n"
-                    : "DEBUG: ztedgeenhance: Unable to open input file\n",
-          stderr);
-    return -1;
-  }
-  ZTStream output(ZTOpenImageOutput_FP(args.outputFile));
-  if (!output.get()) {
-    fputs("DEBUG: ztedgeenhance: unable to open output file.\n", stderr);
-    return -1;
-  }
-  setvbuf(input.get(), nullptr, _IOFBF, ZT_IMAGE_STREAM_BUFFER);
-  setvbuf(output.get(), nullptr, _IOFBF, ZT_IMAGE_STREAM_BUFFER);
-
-  ZTPPDSetting setting;
-  if (setting.Create(args.options) != 0) {
-    fputs("ERROR: ztedgeenhance: CreatePPDSetting() Error.\n", stderr);
-    return 1;
-  }
-  const bool dump = CheckParamCMYK(setting.ppd) != 0;
-
-  std::unique_ptr<icEeKestinType, decltype(&free)> eeParamCMYK_Base(
-      static_cast<icEeKestinType*>(calloc(1, sizeof(icEeKestinType))), &free);
-  if (!eeParamCMYK_Base) {
-    fputs("ERROR: ztedgeenhance: calloc error for eeParamCMYK_Base.\n", stderr);
-    return 1;
-  }
-  eeParamCMYK = eeParamCMYK_Base.get();
-
-  ZTDlbImage image;
-  ReadDlbInfo();
-  if (const char* message = DlbLoadMessage()) fputs(message, stderr);
-  const bool haveRecord = SelectEeParamCMYK(setting.ppd) == 0;
-  UnpackEeParam(*eeParamCMYK, &eeParam);
-  if (dump) DumpEeParam(eeParam);
-
-  const int eeSetting = GetEdgeEnhanceSetting(setting.ppd);
-  bool enhancing = eeSetting != -1 && eeSetting != 0;
-  if (enhancing && !haveRecord) {
-    fputs("WARNING: ztedgeenhance: no edge enhancement parameters for this job in the device parameter file; "
-          "pages are copied unchanged.\n", stderr);
-    enhancing = false;
-  }
-
-  int status = 0;
-  int page = 0;
-  ZTRasterHeader header;
-  while (status == 0 && ReadZTRasterHeader_FP(input.get(), &header) == 1) {
-    ++page;
-    if (enhancing) {
-      status = BeginReworkedPage(output.get(), &header, ZT_LINE_FROM_WIDTH, "ztedgeenhance", page);
-      if (status != 0) break;
-      switch (EdgeEnhanceProc(input.get(), output.get(), &header, eeParam)) {
-        case EE_OK: break;
-        case EE_NO_MEMORY_LINES:
-          fputs("ERROR: ztedgeenhance: calloc error for in_dt.\n", stderr);
-          status = 1;
-          break;
-        case EE_NO_MEMORY_OUTPUT:
-          fputs("ERROR: ztedgeenhance: calloc error for out_dt.\n", stderr);
-          status = 1;
-          break;
-        case EE_READ_FAILED:
-          fprintf(stderr, "ERROR: ztedgeenhance: page %d: the input ends inside the page data.\n", page);
-          status = -1;
-          break;
-        default:
-          fprintf(stderr, "ERROR: ztedgeenhance: page %d: cannot write the output.\n", page);
-          status = -1;
-          break;
-      }
-      if (status != 0) fprintf(stderr, "DEBUG: ztedgeenhance: EdgeEnhanceProc() is error = %d.\n", status);
-    } else {
-      status = CopyPageUnchanged(input.get(), output.get(), &header, "ztedgeenhance", page);
-    }
-  }
-
-  if (output.close() != 0 && status == 0) {
-    fputs("ERROR: ztedgeenhance: cannot write the output.\n", stderr);
-    status = 1;
-  }
-  return status;
+  static const ZTImageFilterSpec spec = {
+      "ztedgeenhance",
+      "DEBUG: ztedgeenhance: unable to open input file.\n",
+      "DEBUG: ztedgeenhance: Unable to open input file\n",
+      "eeParamCMYK_Base",
+      sizeof(icEeKestinType),
+      "WARNING: ztedgeenhance: no edge enhancement parameters for this job in the device parameter file; "
+      "pages are copied unchanged.\n",
+      ZT_LINE_FROM_WIDTH,
+      UsePlaceholder,
+      SelectEeParamCMYK,
+      UnpackRecord,
+      EnhancementAsked,
+      EnhancePage,
+  };
+  return ZTRunImageFilter(spec, argc, argv);
 }

@@ -1,11 +1,15 @@
 #include "ztimagefilter.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
+#include "hbploption.h"
+#include "ztdevparam.h"
 #include "ztio.h"
 
 FILE* ZTOpenImageOutput_FP(const char* path) {
@@ -19,13 +23,41 @@ FILE* ZTOpenImageOutput_FP(const char* path) {
   return fp;
 }
 
+namespace {
+
+// Moves n bytes from in to out through buf (bufSize bytes). With the GNU C
+// library the chunks go straight between the descriptors and buf, after the
+// bytes the input stream has already read ahead: no second copy through the
+// streams' buffers. Elsewhere the streams move them.
+int CopyPageBytes(FILE* in, FILE* out, uint64_t n, unsigned char* buf, size_t bufSize) {
+#if defined(__GLIBC__)
+  if (fflush(out) != 0) return ZT_COPY_WRITE_FAILED;
+  const int inFd = fileno(in), outFd = fileno(out);
+  while (n > 0) {
+    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(n, bufSize));
+    const size_t ahead = static_cast<size_t>(in->_IO_read_end - in->_IO_read_ptr);
+    const size_t buffered = std::min(ahead, chunk);
+    if (buffered > 0 && fread(buf, 1, buffered, in) != buffered) return ZT_COPY_SHORT_READ;
+    const size_t rest = chunk - buffered;
+    if (rest > 0 && ZTReadFull(inFd, buf + buffered, rest) != static_cast<ssize_t>(rest)) return ZT_COPY_SHORT_READ;
+    if (ZTWriteFull(outFd, buf, chunk) != 0) return ZT_COPY_WRITE_FAILED;
+    n -= chunk;
+  }
+  return ZT_COPY_OK;
+#else
+  return ZTCopyBytes_FP(in, out, n, buf, bufSize);
+#endif
+}
+
+}  // namespace
+
 int ThrowPageData(FILE* in, FILE* out, const ZTRasterHeader* header) {
   if (header->pageBytes < 0) return ZT_THROW_BAD_SIZE;
   std::unique_ptr<unsigned char, decltype(&free)> buf(
       static_cast<unsigned char*>(calloc(ZT_IMAGE_COPY_CHUNK, 1)), &free);
   if (!buf) return ZT_THROW_NO_MEMORY;
   if (WriteZTRasterHeader_FP(out, header) != 1) return ZT_THROW_WRITE_FAILED;
-  switch (ZTCopyBytes_FP(in, out, static_cast<uint64_t>(header->pageBytes), buf.get(), ZT_IMAGE_COPY_CHUNK)) {
+  switch (CopyPageBytes(in, out, static_cast<uint64_t>(header->pageBytes), buf.get(), ZT_IMAGE_COPY_CHUNK)) {
     case ZT_COPY_OK: return ZT_THROW_OK;
     case ZT_COPY_SHORT_READ: return ZT_THROW_SHORT_READ;
     default: return ZT_THROW_WRITE_FAILED;
@@ -102,4 +134,76 @@ int BeginReworkedPage(FILE* out, const ZTRasterHeader* header, ZTLineSource sour
     return -1;
   }
   return 0;
+}
+
+int ZTRunImageFilter(const ZTImageFilterSpec& spec, int argc, char* argv[]) {
+  setbuf(stderr, nullptr);
+  signal(SIGTERM, SIG_IGN);
+  // A reader that goes away makes the next write fail with a reported error
+  // instead of ending the filter silently.
+  signal(SIGPIPE, SIG_IGN);
+  const char* program = spec.program;
+
+  ZTFilterArgs args;
+  if (ZTParseFilterArgs(argc, argv, 6, 8, &args) != 0) {
+    fprintf(stderr, "ERROR: [Usage:] %s job-id user title copies options [InFile] [OutFile]\n", program);
+    return 1;
+  }
+  ZTStream input(ZTOpenInput_FP(args.inputFile));
+  if (!input.get()) {
+    fputs(argc == 7 ? spec.inputMessage7 : spec.inputMessage8, stderr);
+    return -1;
+  }
+  ZTStream output(ZTOpenImageOutput_FP(args.outputFile));
+  if (!output.get()) {
+    fprintf(stderr, "DEBUG: %s: unable to open output file.\n", program);
+    return -1;
+  }
+  setvbuf(input.get(), nullptr, _IOFBF, ZT_IMAGE_STREAM_BUFFER);
+  setvbuf(output.get(), nullptr, _IOFBF, ZT_IMAGE_STREAM_BUFFER);
+
+  ZTPPDSetting setting;
+  if (setting.Create(args.options) != 0) {
+    fprintf(stderr, "ERROR: %s: CreatePPDSetting() Error.\n", program);
+    return 1;
+  }
+  const bool dump = CheckParamCMYK(setting.ppd) != 0;
+
+  std::unique_ptr<void, decltype(&free)> placeholder(calloc(1, spec.recordSize), &free);
+  if (!placeholder) {
+    fprintf(stderr, "ERROR: %s: calloc error for %s.\n", program, spec.placeholder);
+    return 1;
+  }
+  spec.usePlaceholder(placeholder.get());
+
+  ZTDlbImage image;
+  ReadDlbInfo();
+  if (const char* message = DlbLoadMessage()) fputs(message, stderr);
+  const bool haveRecord = spec.selectRecord(setting.ppd) == 0;
+  spec.unpackRecord(dump);
+
+  bool rework = spec.enabled(setting.ppd);
+  if (rework && !haveRecord) {
+    fputs(spec.noRecordWarning, stderr);
+    rework = false;
+  }
+
+  int status = 0;
+  int page = 0;
+  ZTRasterHeader header;
+  while (status == 0 && ReadZTRasterHeader_FP(input.get(), &header) == 1) {
+    ++page;
+    if (rework) {
+      status = BeginReworkedPage(output.get(), &header, spec.lineSource, program, page);
+      if (status == 0) status = spec.reworkPage(input.get(), output.get(), &header, page);
+    } else {
+      status = CopyPageUnchanged(input.get(), output.get(), &header, program, page);
+    }
+  }
+
+  if (output.close() != 0 && status == 0) {
+    fprintf(stderr, "ERROR: %s: cannot write the output.\n", program);
+    status = 1;
+  }
+  return status;
 }

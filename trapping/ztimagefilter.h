@@ -1,7 +1,8 @@
 // What the three CMYK image filters (zttrapping, ztedgeenhance,
 // ztdigitalfilter) share beside the common library: their output file, the
-// copy path for pages they leave alone, and the check a page must pass before
-// its pixels are reworked. Only the two page steps at the end print (their
+// copy path for pages they leave alone, the check a page must pass before
+// its pixels are reworked, and the frame that runs a whole filter from a
+// short description. Only the two page steps and the frame print (their
 // messages are the same in all three filters); everything else returns codes.
 #pragma once
 
@@ -10,6 +11,8 @@
 #include <cstdio>
 
 #include "ztraster.h"
+
+struct ppd_file_s;
 
 // The copy path moves page data in chunks of this size.
 constexpr size_t ZT_IMAGE_COPY_CHUNK = 0x400000;
@@ -74,3 +77,32 @@ int CopyPageUnchanged(FILE* in, FILE* out, const ZTRasterHeader* header, const c
 // Checks a page that is about to be reworked (CheckCMYKPage) and writes its
 // header.
 int BeginReworkedPage(FILE* out, const ZTRasterHeader* header, ZTLineSource source, const char* program, int page);
+
+// ---- The frame --------------------------------------------------------------
+
+// One image filter as the frame runs it: its names, the messages that differ
+// between the filters, and the steps that are its own.
+struct ZTImageFilterSpec {
+  const char* program;        // names the filter in its messages
+  const char* inputMessage7;  // the input file cannot be opened (7 arguments)
+  const char* inputMessage8;  // ... (8 arguments)
+  const char* placeholder;    // name of the zeroed record block made before selection
+  size_t recordSize;          // its size
+  const char* noRecordWarning;  // the feature is asked for but no record fits the job
+  ZTLineSource lineSource;      // line length of a reworked page
+  // Makes block (recordSize zero bytes, alive until the end) the current record.
+  void (*usePlaceholder)(void* block);
+  // Selects the job's record in the loaded device parameter file: 0 when one fits.
+  int (*selectRecord)(ppd_file_s* ppd);
+  // Unpacks the current record; prints the parameter dump when dump is set.
+  void (*unpackRecord)(bool dump);
+  // Whether the job asks for the feature.
+  bool (*enabled)(ppd_file_s* ppd);
+  // Reworks one page whose header has been checked and written: 0, or the
+  // exit status after its messages.
+  int (*reworkPage)(FILE* in, FILE* out, const ZTRasterHeader* header, int page);
+};
+
+// Runs the filter: arguments, input and output, PPD settings, the record,
+// then every page reworked or copied. Returns the exit status.
+int ZTRunImageFilter(const ZTImageFilterSpec& spec, int argc, char* argv[]);

@@ -3,8 +3,6 @@
 // with a 5 x 5 window and the thresholds of the trapping record that the
 // job's DocumentType selects in the device parameter file; otherwise pages
 // are copied unchanged. Headers are never changed.
-#include <signal.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -91,85 +89,45 @@ const char* TrapFailureText(int rc) {
   }
 }
 
+void UsePlaceholder(void* block) { trapParamCMYK = static_cast<const icTrapKestinType*>(block); }
+
+void UnpackRecord(bool dump) {
+  UnpackTrapParam(*trapParamCMYK, &trapParam);
+  if (dump) DumpTrapParam(trapParam);
+}
+
+// Trapping runs for colour jobs that ask for it.
+bool TrappingAsked(ppd_file_t* ppd) {
+  const int setting = GetTrappingSetting(ppd);
+  return setting != -1 && setting != 0 && !IsMonochromeColorMode(GetColorModeSetting(ppd));
+}
+
+int TrapPage(FILE* in, FILE* out, const ZTRasterHeader* header, int page) {
+  const int rc = TrappingProc(in, out, header);
+  if (rc != 0) {
+    fprintf(stderr, "ERROR: zttrapping: page %d: %s.\n", page, TrapFailureText(rc));
+    fprintf(stderr, "DEBUG: zttrapping: TrappingProc() is error = %d.\n", rc);
+  }
+  return rc;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  setbuf(stderr, nullptr);
-  signal(SIGTERM, SIG_IGN);
-  // A reader that goes away makes the next write fail with a reported error
-  // instead of ending the filter silently.
-  signal(SIGPIPE, SIG_IGN);
-
-  ZTFilterArgs args;
-  if (ZTParseFilterArgs(argc, argv, 6, 8, &args) != 0) {
-    fputs("ERROR: [Usage:] zttrapping job-id user title copies options [InFile] [OutFile]\n", stderr);
-    return 1;
-  }
-  ZTStream input(ZTOpenInput_FP(args.inputFile));
-  if (!input.get()) {
-    fputs("DEBUG: zttrapping: Unable to open input file\n", stderr);
-    return -1;
-  }
-  ZTStream output(ZTOpenImageOutput_FP(args.outputFile));
-  if (!output.get()) {
-    fputs("DEBUG: zttrapping: unable to open output file.\n", stderr);
-    return -1;
-  }
-  setvbuf(input.get(), nullptr, _IOFBF, ZT_IMAGE_STREAM_BUFFER);
-  setvbuf(output.get(), nullptr, _IOFBF, ZT_IMAGE_STREAM_BUFFER);
-
-  ZTPPDSetting setting;
-  if (setting.Create(args.options) != 0) {
-    fputs("ERROR: zttrapping: CreatePPDSetting() Error.\n", stderr);
-    return 1;
-  }
-  const bool dump = CheckParamCMYK(setting.ppd) != 0;
-
-  std::unique_ptr<icTrapKestinType, decltype(&free)> trapParamCMYK_Base(
-      static_cast<icTrapKestinType*>(calloc(1, sizeof(icTrapKestinType))), &free);
-  if (!trapParamCMYK_Base) {
-    fputs("ERROR: zttrapping: calloc error for trapParamCMYK_Base.\n", stderr);
-    return 1;
-  }
-  trapParamCMYK = trapParamCMYK_Base.get();
-
-  ZTDlbImage image;
-  ReadDlbInfo();
-  if (const char* message = DlbLoadMessage()) fputs(message, stderr);
-  const bool haveRecord = SelectTrapParamCMYK(setting.ppd) == 0;
-  UnpackTrapParam(*trapParamCMYK, &trapParam);
-  if (dump) DumpTrapParam(trapParam);
-
-  const int trapSetting = GetTrappingSetting(setting.ppd);
-  bool trapping = trapSetting != -1 && trapSetting != 0 && !IsMonochromeColorMode(GetColorModeSetting(setting.ppd));
-  if (trapping && !haveRecord) {
-    fputs("WARNING: zttrapping: no trapping parameters for this job in the device parameter file; "
-          "pages are copied unchanged.\n", stderr);
-    trapping = false;
-  }
-
-  int status = 0;
-  int page = 0;
-  ZTRasterHeader header;
-  while (status == 0 && ReadZTRasterHeader_FP(input.get(), &header) == 1) {
-    ++page;
-    if (trapping) {
-      status = BeginReworkedPage(output.get(), &header, ZT_LINE_FROM_WIDTH, "zttrapping", page);
-      if (status != 0) break;
-      const int rc = TrappingProc(input.get(), output.get(), &header);
-      if (rc != 0) {
-        fprintf(stderr, "ERROR: zttrapping: page %d: %s.\n", page, TrapFailureText(rc));
-        fprintf(stderr, "DEBUG: zttrapping: TrappingProc() is error = %d.\n", rc);
-        status = rc;
-      }
-    } else {
-      status = CopyPageUnchanged(input.get(), output.get(), &header, "zttrapping", page);
-    }
-  }
-
-  if (output.close() != 0 && status == 0) {
-    fputs("ERROR: zttrapping: cannot write the output.\n", stderr);
-    status = 1;
-  }
-  return status;
+  static const ZTImageFilterSpec spec = {
+      "zttrapping",
+      "DEBUG: zttrapping: Unable to open input file\n",
+      "DEBUG: zttrapping: Unable to open input file\n",
+      "trapParamCMYK_Base",
+      sizeof(icTrapKestinType),
+      "WARNING: zttrapping: no trapping parameters for this job in the device parameter file; "
+      "pages are copied unchanged.\n",
+      ZT_LINE_FROM_WIDTH,
+      UsePlaceholder,
+      SelectTrapParamCMYK,
+      UnpackRecord,
+      TrappingAsked,
+      TrapPage,
+  };
+  return ZTRunImageFilter(spec, argc, argv);
 }
