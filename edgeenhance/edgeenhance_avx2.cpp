@@ -1,6 +1,7 @@
 // The row step of edge enhancement with 32-byte vectors; this file alone is
 // built for AVX2, and EdgeEnhanceRow calls it only on processors that have
 // it.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 

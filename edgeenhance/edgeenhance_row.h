@@ -137,8 +137,59 @@ void EnhanceRow(const unsigned char* up, const unsigned char* mid, const unsigne
                         AtLeast0(param.npth0[2] - 1) + AtLeast0(param.npth0[3] - 1);
   const bool limitCanActOnPlain = limit < plainMost;
 
+#if ZT_EE_LANES == 16 && defined(__AVX2__)
+  // Quiet blocks of eight pixels. With the background mode an edge needs a
+  // window value below bkth0, and a thin line always needs one at or below
+  // loth; a block in which no live sample has such a value in its window
+  // keeps every sample. Found with byte operations, 32 samples at a time.
+  bool quietBlocks = !edgeMode || backgroundMode;
+  __m256i nearBelow, liveFrom;
+  {
+    alignas(32) unsigned char nearBytes[32], liveBytes[32];
+    for (int i = 0; i < 32; ++i) {
+      const int p = i & 3;
+      const int near = std::max(edgeMode ? param.bkth0[p] : 0, dotMode ? param.loth[p] + 1 : 0);
+      if (near > 255) quietBlocks = false;
+      nearBytes[i] = static_cast<unsigned char>(Clamp(near, 0, 255));
+      liveBytes[i] = static_cast<unsigned char>(Clamp(param.npth0[p], 0, 255));
+    }
+    nearBelow = _mm256_load_si256(reinterpret_cast<const __m256i*>(nearBytes));
+    liveFrom = _mm256_load_si256(reinterpret_cast<const __m256i*>(liveBytes));
+  }
+  const __m256i limit32 = _mm256_set1_epi32(limit);
+  auto load32 = [](const unsigned char* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); };
+  auto columnMin = [&](int at) {
+    return _mm256_min_epu8(_mm256_min_epu8(load32(up + at), load32(mid + at)), load32(down + at));
+  };
+#endif
+
   const int samples = static_cast<int>(width) * 4;
   for (int j = 0; j < samples;) {
+#if ZT_EE_LANES == 16 && defined(__AVX2__)
+    if (quietBlocks && j + 32 <= samples) {
+      const __m256i centre = load32(mid + j);
+      const __m256i live = _mm256_cmpeq_epi8(_mm256_max_epu8(centre, liveFrom), centre);
+      const __m256i lowest = _mm256_min_epu8(_mm256_min_epu8(columnMin(j - 4), columnMin(j)), columnMin(j + 4));
+      const __m256i possible = _mm256_and_si256(live, _mm256_subs_epu8(nearBelow, lowest));
+      // The whole block, or else its first half, is copied (a half block
+      // leaves the rest of the store to the next step).
+      const __m128i first = _mm256_castsi256_si128(possible);
+      const int quiet = _mm256_testz_si256(possible, possible) ? 32 : _mm_testz_si128(first, first) ? 16 : 0;
+      if (quiet > 0) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), centre);
+        if (limitCanAct) {
+          // Each pixel's sum: byte pairs, then the two pairs.
+          const __m256i sums = _mm256_madd_epi16(_mm256_maddubs_epi16(centre, _mm256_set1_epi8(1)), _mm256_set1_epi16(1));
+          const __m256i over = _mm256_and_si256(_mm256_cmpgt_epi32(sums, limit32),
+                                                quiet == 32 ? _mm256_set1_epi32(-1) : _mm256_setr_epi32(-1, -1, -1, -1, 0, 0, 0, 0));
+          if (!_mm256_testz_si256(over, over))
+            for (int i = 0; i < quiet; i += 4) LimitPixel(out + j + i, limit);
+        }
+        j += quiet;
+        continue;
+      }
+    }
+#endif
     if (j + 16 <= samples) {
       Bytes16 four;
       memcpy(&four, mid + j, sizeof four);
