@@ -179,6 +179,8 @@ void ConvertRunMatchedCMYK(Conversion& c, const MatchedCMYK& m, const uint8_t* i
   uint32_t lastIn = c.lastIn, lastOut = c.lastOut;
   const cil_CSTRows* rows = c.cstRows;
   const ZTPreparedLut* lut = c.lut;
+  // A pixel of 0 gives the tone 0 in every channel, so each range holds 0
+  // and these pointers lie inside their tables.
   const uint32_t* axisR = m.axis[0].get() - m.low[0];
   const uint32_t* axisG = m.axis[1].get() - m.low[1];
   const uint32_t* axisB = m.axis[2].get() - m.low[2];

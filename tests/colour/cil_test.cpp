@@ -203,6 +203,31 @@ TEST(ColourLibrary, NearWhiteCornersBlendToWhite) {
   EXPECT_LE(std::abs(below.b - at.b), 3);
 }
 
+// The prepared form of the tone step gives the pixel step's bytes for every
+// white point and gamma code, near white included.
+TEST(ColourLibrary, PreparedToneRowsEqualThePixelStep) {
+  for (int white : {5000, 6500, 9300})
+    for (int gamma : {10, 14, 18, 22, 26}) {
+      cil_CSTParam p;
+      ASSERT_EQ(cil_Create_CST_Param_WpGm(&p, static_cast<int16_t>(white), static_cast<int16_t>(gamma)), 0);
+      cil_CSTRows rows;
+      cil_Prepare_CST_Rows(&p, &rows);
+      for (uint32_t k = 0; k < 40000; ++k) {
+        // Spread over the cube, with every fifth pixel near white.
+        const uint32_t v = k * 2654435761u;
+        const int lift = k % 5 == 0 ? 230 : 0;
+        uint8_t in[3], want[3];
+        for (int c = 0; c < 3; ++c)
+          in[c] = static_cast<uint8_t>(lift + ((v >> (8 * c)) & 0xFF) % (256 - lift));
+        cil_CST_Conv_sBGR_Pixel(&p, &in[0], &in[1], &in[2], &want[0], &want[1], &want[2]);
+        uint8_t r = in[0], g = in[1], b = in[2];
+        cil_CSTPixelRows(&p, &rows, cil_SRGBEncodeTable(), r, g, b);
+        ASSERT_TRUE(r == want[0] && g == want[1] && b == want[2])
+            << white << " " << gamma << ": " << +in[0] << " " << +in[1] << " " << +in[2];
+      }
+    }
+}
+
 TEST(ColourLibrary, GreyValue) {
   auto ntsc = [](int r, int g, int b) {
     const uint8_t R = r, G = g, B = b;
