@@ -4,14 +4,11 @@
 // in the device parameter file; with Off pages are copied unchanged. Headers
 // are never changed.
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 
 #include "digitalfilter.h"
 #include "hbploption.h"
 #include "ztdevparam.h"
 #include "ztimagefilter.h"
-#include "ztio.h"
 #include "ztraster.h"
 
 namespace {

@@ -1,6 +1,5 @@
 #include "edgeenhance.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>

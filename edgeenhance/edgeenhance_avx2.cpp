@@ -1,7 +1,7 @@
 // The row step of edge enhancement with 32-byte vectors; this file alone is
 // built for AVX2, and EdgeEnhanceRow calls it only on processors that have
-// it.
-#include <algorithm>
+// it. Nothing here may be shared with the other files (no library templates
+// are instantiated), so no AVX2 code can stand in for theirs.
 #include <cstdint>
 #include <cstring>
 

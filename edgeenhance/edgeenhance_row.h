@@ -148,7 +148,8 @@ void EnhanceRow(const unsigned char* up, const unsigned char* mid, const unsigne
     alignas(32) unsigned char nearBytes[32], liveBytes[32];
     for (int i = 0; i < 32; ++i) {
       const int p = i & 3;
-      const int near = std::max(edgeMode ? param.bkth0[p] : 0, dotMode ? param.loth[p] + 1 : 0);
+      const int edgeNear = edgeMode ? param.bkth0[p] : 0, lineNear = dotMode ? param.loth[p] + 1 : 0;
+      const int near = edgeNear > lineNear ? edgeNear : lineNear;
       if (near > 255) quietBlocks = false;
       nearBytes[i] = static_cast<unsigned char>(Clamp(near, 0, 255));
       liveBytes[i] = static_cast<unsigned char>(Clamp(param.npth0[p], 0, 255));

@@ -4,14 +4,11 @@
 // parameter file; otherwise pages are copied unchanged. Headers are never
 // changed.
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 
 #include "edgeenhance.h"
 #include "hbploption.h"
 #include "ztdevparam.h"
 #include "ztimagefilter.h"
-#include "ztio.h"
 #include "ztraster.h"
 
 namespace {

@@ -4,14 +4,11 @@
 // job's DocumentType selects in the device parameter file; otherwise pages
 // are copied unchanged. Headers are never changed.
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 #include <new>
 
 #include "hbploption.h"
 #include "ztdevparam.h"
 #include "ztimagefilter.h"
-#include "ztio.h"
 #include "ztraster.h"
 #include "zttrapping2.h"
 
