@@ -174,10 +174,14 @@ bool PrepareMatchedCMYK(const Conversion& c, MatchedCMYK* m) {
   return true;
 }
 
-// ConvertRun<4> for that job: same results. The input buffer holds one byte
-// past the pixels, so that each pixel is read as one 32-bit word.
-void ConvertRunMatchedCMYK(Conversion& c, const MatchedCMYK& m, const uint8_t* in, size_t pixels, uint8_t* out) {
-  uint32_t lastIn = c.lastIn, lastOut = c.lastOut;
+// ConvertRun<4> for that job: same results. Every pixel goes through the
+// colour memo, also one that repeats the pixel before it (its entry is then
+// in the nearest cache): photographs make it unforeseeable whether the next
+// pixel repeats, and a branch on it would cost more than the lookup. The
+// input buffer holds one byte past the pixels, so that each pixel is read as
+// one 32-bit word.
+void ConvertRunMatchedCMYK(const Conversion& c, const MatchedCMYK& m, const uint8_t* in, size_t pixels,
+                           uint8_t* out) {
   const cil_CSTRows* rows = c.cstRows;
   const ZTPreparedLut* lut = c.lut;
   // A pixel of 0 gives the tone 0 in every channel, so each range holds 0
@@ -196,16 +200,11 @@ void ConvertRunMatchedCMYK(Conversion& c, const MatchedCMYK& m, const uint8_t* i
       memcpy(&ahead, in + 3 * kAhead, sizeof ahead);
       __builtin_prefetch(&c.recent[((ahead & 0xFFFFFFu) * 0x9E3779B1u) >> (32 - kRecentBits)]);
     }
-    if (v != lastIn) {
-      lastIn = v;
-      uint64_t& e = c.recent[(v * 0x9E3779B1u) >> (32 - kRecentBits)];
-      const uint64_t key = static_cast<uint64_t>(v | 0x1000000u) << 32;
-      if ((e & 0xFFFFFFFF00000000ull) == key) {
-        lastOut = static_cast<uint32_t>(e);
-        memcpy(out, &lastOut, 4);
-        continue;
-      }
-      lastOut = 0;  // paper white, before or after the tone step
+    uint64_t& e = c.recent[(v * 0x9E3779B1u) >> (32 - kRecentBits)];
+    const uint64_t key = static_cast<uint64_t>(v | 0x1000000u) << 32;
+    uint32_t result = static_cast<uint32_t>(e);
+    if ((e & 0xFFFFFFFF00000000ull) != key) {
+      result = 0;  // paper white, before or after the tone step
       if (v != 0xFFFFFFu) {
         cil_U32x4 tr, tg, tb;
         memcpy(&tr, rows->term[0][v & 0xFF], sizeof tr);
@@ -217,15 +216,13 @@ void ConvertRunMatchedCMYK(Conversion& c, const MatchedCMYK& m, const uint8_t* i
           // Lanes C, M, Y, K of 16 bits each, packed into bytes.
           const uint64_t lanes = InterpolatePreparedAt(lut, at);
           const uint64_t pairs = lanes | (lanes >> 8);
-          lastOut = static_cast<uint32_t>((pairs & 0xFFFF) | ((pairs >> 16) & 0xFFFF0000u));
+          result = static_cast<uint32_t>((pairs & 0xFFFF) | ((pairs >> 16) & 0xFFFF0000u));
         }
       }
-      e = key | lastOut;
+      e = key | result;
     }
-    memcpy(out, &lastOut, 4);
+    memcpy(out, &result, 4);
   }
-  c.lastIn = lastIn;
-  c.lastOut = lastOut;
 }
 
 int OutputBytesPerPixel(OutputKind kind) { return kind == OUTPUT_CMYK ? 4 : kind == OUTPUT_RGB ? 3 : 1; }
