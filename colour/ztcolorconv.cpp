@@ -174,9 +174,11 @@ bool PrepareMatchedCMYK(const Conversion& c, MatchedCMYK* m) {
   return true;
 }
 
-// ConvertRun<4> for that job: same results. Every pixel goes through the
-// colour memo, also one that repeats the pixel before it (its entry is then
-// in the nearest cache): photographs make it unforeseeable whether the next
+// ConvertRun<4> for that job: same results. Pixels go in groups of eight:
+// a group that only repeats the pixel before it (text, flat areas) takes
+// that pixel's result at once; in the others every pixel goes through the
+// colour memo, also one that repeats its predecessor (its entry is then in
+// the nearest cache): photographs make it unforeseeable whether the next
 // pixel repeats, and a branch on it would cost more than the lookup. The
 // input buffer holds one byte past the pixels, so that each pixel is read as
 // one 32-bit word.
@@ -189,39 +191,51 @@ void ConvertRunMatchedCMYK(const Conversion& c, const MatchedCMYK& m, const uint
   const uint32_t* axisR = m.axis[0].get() - m.low[0];
   const uint32_t* axisG = m.axis[1].get() - m.low[1];
   const uint32_t* axisB = m.axis[2].get() - m.low[2];
-  for (size_t i = 0; i < pixels; ++i, in += 3, out += 4) {
-    uint32_t v;
-    memcpy(&v, in, sizeof v);
-    v &= 0xFFFFFFu;
-    if (i + kAhead < pixels) {
-      // The memo of a pixel a little further on is fetched early: the memo
-      // is larger than the caches close to the processor.
-      uint32_t ahead;
-      memcpy(&ahead, in + 3 * kAhead, sizeof ahead);
-      __builtin_prefetch(&c.recent[((ahead & 0xFFFFFFu) * 0x9E3779B1u) >> (32 - kRecentBits)]);
+  constexpr size_t kGroup = 8;
+  uint32_t result = 0;  // of the pixel before in
+  for (size_t i = 0; i < pixels;) {
+    if (i > 0 && pixels - i >= kGroup && memcmp(in, in - 3, 3 * kGroup) == 0) {
+      for (size_t k = 0; k < kGroup; ++k) memcpy(out + 4 * k, &result, 4);
+      i += kGroup;
+      in += 3 * kGroup;
+      out += 4 * kGroup;
+      continue;
     }
-    uint64_t& e = c.recent[(v * 0x9E3779B1u) >> (32 - kRecentBits)];
-    const uint64_t key = static_cast<uint64_t>(v | 0x1000000u) << 32;
-    uint32_t result = static_cast<uint32_t>(e);
-    if ((e & 0xFFFFFFFF00000000ull) != key) {
-      result = 0;  // paper white, before or after the tone step
-      if (v != 0xFFFFFFu) {
-        cil_U32x4 tr, tg, tb;
-        memcpy(&tr, rows->term[0][v & 0xFF], sizeof tr);
-        memcpy(&tg, rows->term[1][(v >> 8) & 0xFF], sizeof tg);
-        memcpy(&tb, rows->term[2][v >> 16], sizeof tb);
-        const cil_I32x4 tone = reinterpret_cast<const cil_I32x4&>(tr += tg + tb) >> 18;
-        const uint32_t at = axisR[tone[0]] + axisG[tone[1]] + axisB[tone[2]];
-        if ((at >> 16) != ZT_LUT_WHITE_FRACTION) {
-          // Lanes C, M, Y, K of 16 bits each, packed into bytes.
-          const uint64_t lanes = InterpolatePreparedAt(lut, at);
-          const uint64_t pairs = lanes | (lanes >> 8);
-          result = static_cast<uint32_t>((pairs & 0xFFFF) | ((pairs >> 16) & 0xFFFF0000u));
-        }
+    const size_t count = pixels - i < kGroup ? pixels - i : kGroup;
+    for (size_t k = 0; k < count; ++k, ++i, in += 3, out += 4) {
+      uint32_t v;
+      memcpy(&v, in, sizeof v);
+      v &= 0xFFFFFFu;
+      if (i + kAhead < pixels) {
+        // The memo of a pixel a little further on is fetched early: the memo
+        // is larger than the caches close to the processor.
+        uint32_t ahead;
+        memcpy(&ahead, in + 3 * kAhead, sizeof ahead);
+        __builtin_prefetch(&c.recent[((ahead & 0xFFFFFFu) * 0x9E3779B1u) >> (32 - kRecentBits)]);
       }
-      e = key | result;
+      uint64_t& e = c.recent[(v * 0x9E3779B1u) >> (32 - kRecentBits)];
+      const uint64_t key = static_cast<uint64_t>(v | 0x1000000u) << 32;
+      result = static_cast<uint32_t>(e);
+      if ((e & 0xFFFFFFFF00000000ull) != key) {
+        result = 0;  // paper white, before or after the tone step
+        if (v != 0xFFFFFFu) {
+          cil_U32x4 tr, tg, tb;
+          memcpy(&tr, rows->term[0][v & 0xFF], sizeof tr);
+          memcpy(&tg, rows->term[1][(v >> 8) & 0xFF], sizeof tg);
+          memcpy(&tb, rows->term[2][v >> 16], sizeof tb);
+          const cil_I32x4 tone = reinterpret_cast<const cil_I32x4&>(tr += tg + tb) >> 18;
+          const uint32_t at = axisR[tone[0]] + axisG[tone[1]] + axisB[tone[2]];
+          if ((at >> 16) != ZT_LUT_WHITE_FRACTION) {
+            // Lanes C, M, Y, K of 16 bits each, packed into bytes.
+            const uint64_t lanes = InterpolatePreparedAt(lut, at);
+            const uint64_t pairs = lanes | (lanes >> 8);
+            result = static_cast<uint32_t>((pairs & 0xFFFF) | ((pairs >> 16) & 0xFFFF0000u));
+          }
+        }
+        e = key | result;
+      }
+      memcpy(out, &result, 4);
     }
-    memcpy(out, &result, 4);
   }
 }
 
