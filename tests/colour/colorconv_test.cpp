@@ -66,7 +66,7 @@ std::string MixedPixels(size_t count, uint32_t seed) {
     const size_t k = 3 * (i % count);
     const std::string p = noise.substr(k, 3);
     switch (i % 5) {
-      case 0: s += Repeat(p, 1 + i % 4); break;
+      case 0: s += Repeat(p, i % 7 == 0 ? 9 + i % 17 : 1 + i % 4); break;  // short runs and a few long ones
       case 1: s += Px(p[0], p[0], p[0]); break;
       case 2: s += Px(255, 255, 255); break;
       default: s += p; break;
