@@ -1,7 +1,13 @@
-// Speed and size of the MIVO codec on synthetic A4 600 dpi CMYK pages
-// (4960 x 7016, four bytes per pixel), coded as the compression filter codes
-// them, beside zlib level 1 and lz4 on the same bytes; every codec's output
-// is decoded and compared with the page. Built and run by mivo_bench.sh.
+// Speed and size of the MIVO codec on A4 600 dpi CMYK pages (4960 x 7016,
+// four bytes per pixel), coded as the compression filter codes them; every
+// output is decoded and compared with the page. Built and run by
+// mivo_bench.sh.
+//   mivo_codec_bench                    synthetic pages, beside zlib level 1
+//                                       and lz4 on the same bytes
+//   mivo_codec_bench --real NAME FILE   a raw CMYK page file, MIVO only
+//   mivo_codec_bench --write-page KIND|FILE OUT
+//                                       one page as a ZT raster stream: a
+//                                       synthetic kind or a raw CMYK file
 #include <lz4.h>
 #include <zlib.h>
 
@@ -235,6 +241,15 @@ void Run(const char* name, const std::vector<unsigned char>& page, std::vector<u
 
 }  // namespace
 
+// Reads a raw CMYK page of kWidth x kHeight pixels.
+bool LoadPage(const char* path, std::vector<unsigned char>& page) {
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  bool ok = std::fread(page.data(), 1, page.size(), f) == page.size();
+  std::fclose(f);
+  return ok;
+}
+
 // Writes one page as a ZT raster stream for the filter benchmark.
 int WritePage(const std::string& kind, const char* path) {
   std::vector<unsigned char> page(kLine * kHeight);
@@ -242,8 +257,11 @@ int WritePage(const std::string& kind, const char* path) {
     TextPage(page);
   } else if (kind == "photo") {
     PhotoPage(page);
-  } else {
+  } else if (kind == "flat") {
     FlatPage(page);
+  } else if (!LoadPage(kind.c_str(), page)) {
+    std::fprintf(stderr, "ERROR: cannot read the page %s\n", kind.c_str());
+    return 1;
   }
   ZTRasterHeader h{};
   h.width = kWidth;
@@ -264,7 +282,21 @@ int WritePage(const std::string& kind, const char* path) {
 
 int main(int argc, char* argv[]) {
   if (argc == 4 && std::string(argv[1]) == "--write-page") return WritePage(argv[2], argv[3]);
-  std::vector<unsigned char> page(kLine * kHeight), back(kLine * kHeight);
+  std::vector<unsigned char> page(kLine * kHeight);
+  if (argc == 4 && std::string(argv[1]) == "--real") {
+    if (!LoadPage(argv[3], page)) {
+      std::fprintf(stderr, "ERROR: cannot read the page %s\n", argv[3]);
+      return 1;
+    }
+    Print(argv[2], "MIVO", RunMivo(page), page.size());
+    return 0;
+  }
+  if (argc == 2 && std::string(argv[1]) == "--heading") {
+    std::printf("%-6s %-7s %8s %9s %8s %9s %12s %8s\n", "page", "codec", "enc s", "enc MB/s", "dec s", "dec MB/s",
+                "coded bytes", "ratio");
+    return 0;
+  }
+  std::vector<unsigned char> back(kLine * kHeight);
   std::printf("A4 600 dpi CMYK page (%d x %d, %.0f MB); MIVO with the compression filter's settings,\n"
               "zlib level 1 and lz4 on the same bytes; best of %d runs; MB/s of uncoded bytes\n",
               kWidth, kHeight, page.size() / 1e6, kRepeats);

@@ -59,10 +59,58 @@ class CodeBuffer : public Buffer {
   int bits_ = 0;      // bits held in acc_
 };
 
+class OutCodeBuffer;
+class InCodeBuffer;
+
+// The working state of an output stream, copied into a tight coding loop so
+// that it stays in registers: the loop takes it with OutCodeBuffer::writer()
+// and hands it back with OutCodeBuffer::take() before anything else touches
+// the stream. It packs bits exactly as OutCodeBuffer::put does.
+struct BitWriter {
+  uint64_t acc;
+  int bits;
+  unsigned char* ptr;        // next byte of the block
+  unsigned char* end;        // end of the block
+  OutCodeBuffer* owner;
+
+  inline void put(uint32_t code, int len);
+};
+
+// The same for an input stream (BitReader::peek and drop behave as
+// InCodeBuffer's). Refills from the block happen in place; at the end of
+// the block the owner fetches more through callback_in.
+struct BitReader {
+  uint64_t acc;
+  int bits;
+  const unsigned char* ptr;
+  const unsigned char* end;
+  InCodeBuffer* owner;
+
+  inline void refill();
+  inline uint32_t peek(int k);
+  void drop(int k) {
+    acc <<= k;
+    bits -= k;
+  }
+};
+
 // Encoder side: one output stream.
 class OutCodeBuffer : public CodeBuffer {
  public:
   static constexpr size_t kCapacity = 32768;
+
+  BitWriter writer() { return BitWriter{acc_, bits_, data() + pos_, data() + size(), this}; }
+  void take(const BitWriter& w) {
+    acc_ = w.acc;
+    bits_ = w.bits;
+    pos_ = static_cast<size_t>(w.ptr - data());
+  }
+  // The block of w is full: hands it to callback_out and starts afresh.
+  void spill(BitWriter& w) {
+    take(w);
+    write_byte();
+    w.ptr = data() + pos_;
+  }
 
   void init(const Info& info, WriteCallback callback, void* context);
 
@@ -87,7 +135,14 @@ class OutCodeBuffer : public CodeBuffer {
 
  private:
   void store_word(uint32_t word) {
-    if (pos_ + 4 > size()) write_byte();
+    if (pos_ + 4 > size()) {
+      // A BitWriter may have left the block at any byte: fill it up first.
+      for (int shift = 24; shift >= 0; shift -= 8) {
+        if (pos_ == size()) write_byte();
+        data()[pos_++] = static_cast<unsigned char>(word >> shift);
+      }
+      return;
+    }
     unsigned char* p = data() + pos_;
     p[0] = static_cast<unsigned char>(word >> 24);
     p[1] = static_cast<unsigned char>(word >> 16);
@@ -112,6 +167,19 @@ class OutCodeBuffer : public CodeBuffer {
 class InCodeBuffer : public CodeBuffer {
  public:
   static constexpr size_t kCapacity = 16384;
+
+  BitReader reader() { return BitReader{acc_, bits_, data() + pos_, data() + len_, this}; }
+  void take(const BitReader& r) {
+    acc_ = r.acc;
+    bits_ = r.bits;
+    pos_ = static_cast<size_t>(r.ptr - data());
+  }
+  // The block of r holds fewer than eight bytes: tops up as refill() does.
+  void refill(BitReader& r) {
+    take(r);
+    read_2Bytes();
+    r = reader();
+  }
 
   void init(const Info& info, ReadCallback callback, void* context);
 
@@ -182,5 +250,49 @@ class InCodeBuffer : public CodeBuffer {
   bool end_ = false;
   uint64_t delivered_ = 0; // bytes received from callback_in
 };
+
+// Every whole byte goes out at once: eight bytes are stored (those past the
+// whole bytes are rewritten later) and the pointer moves by the whole bytes,
+// so that no branch depends on the codeword lengths. Near the end of the
+// block the bytes go one at a time, and the full block is handed over as
+// OutCodeBuffer::put hands it over.
+inline void BitWriter::put(uint32_t code, int len) {
+  acc = (acc << len) | code;  // at most 31 bits were held, len <= 32
+  bits += len;
+  if (end - ptr >= 8) [[likely]] {
+    uint64_t v = acc << (64 - bits);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    std::memcpy(ptr, &v, 8);
+    ptr += bits >> 3;
+    bits &= 7;
+  } else {
+    while (bits >= 8) {
+      if (ptr == end) owner->spill(*this);
+      bits -= 8;
+      *ptr++ = static_cast<unsigned char>(acc >> bits);
+    }
+  }
+}
+
+inline uint32_t BitReader::peek(int k) {
+  if (bits < k) refill();
+  uint64_t a = acc;
+  if (bits < k) [[unlikely]] a |= ~0ULL >> bits;
+  return static_cast<uint32_t>(a >> (64 - k));
+}
+
+inline void BitReader::refill() {
+  if (end - ptr >= 8) {
+    uint64_t w;
+    std::memcpy(&w, ptr, 8);
+    if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+    acc |= w >> bits;
+    const int n = (63 - bits) >> 3;
+    ptr += n;
+    bits += 8 * n;
+  } else {
+    owner->refill(*this);
+  }
+}
 
 }  // namespace mivo

@@ -128,11 +128,21 @@ void HuffmanEnc::rebuild(int alphabet) {
 
 void HuffmanEnc::put_by_rows(int stream, int alphabet, int v) {
   const CodeRow* r = FindRow(*tables_[alphabet], v);
-  if (!r) throw Exception(90, "HuffmanEnc::get_group(): undefined symbol");
+  if (!r) undefined_symbol();
   int len;
   uint32_t code = RowCodeword(*r, v, &len);
   streams_[stream].put(code, len);
 }
+
+DirectCodewordEnc HuffmanEnc::long_run_code(int length) const {
+  const CodeRow* r = FindRow(*tables_[ALPHA_RUN], length);
+  if (!r) undefined_symbol();
+  int len;
+  uint32_t code = RowCodeword(*r, length, &len);
+  return DirectCodewordEnc{code, static_cast<uint8_t>(len)};
+}
+
+void HuffmanEnc::undefined_symbol() { throw Exception(90, "HuffmanEnc::get_group(): undefined symbol"); }
 
 void HuffmanEnc::put_marker(int marker) {
   if (marker < 0 || marker >= marker_count_) throw Exception(90, "HuffmanEnc::get_group(): undefined symbol");

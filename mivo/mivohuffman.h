@@ -158,6 +158,16 @@ class HuffmanEnc : public Huffman<DirectCodewordEnc, OutCodeBuffer> {
   uint64_t bytes_total() const;
   uint64_t bytes(int stream) const { return streams_[stream].bytes(); }
 
+  // Direct tables for coding loops that write through BitWriter: line
+  // modes 0-6, runs 1-256 (index length - 1), errors -128..127 (index e + 128).
+  const DirectCodewordEnc* line_mode_codes() const { return line_mode_; }
+  const DirectCodewordEnc* run_codes() const { return run_; }
+  const DirectCodewordEnc* error_codes() const { return error_; }
+  // Codeword of a run longer than the direct table holds (or an undefined
+  // one: throws as put_run does).
+  DirectCodewordEnc long_run_code(int length) const;
+  [[noreturn]] static void undefined_symbol();
+
   // Line-mode toggle count: +1 per run of symbol 0, -1 per error-coded pixel.
   int toggle_count = 0;
   // At the end of a line: switch tables (writing marker 0) when the count
@@ -192,6 +202,19 @@ class HuffmanDec : public Huffman<DirectCodewordDec, InCodeBuffer> {
   int get_tag() { return get_value(MAIN_STREAM, ALPHA_TAG); }
   int get_marker() { return get_value(MAIN_STREAM, ALPHA_MARKER); }
   uint8_t get_raw_byte() { return static_cast<uint8_t>(streams_[MAIN_STREAM].get(8)); }
+  // The same decoding through a BitReader of the stream (see BitReader).
+  const FastCodewordDec* fast_table(int alphabet) const { return fast_[alphabet]; }
+  int get_value(BitReader& r, const FastCodewordDec* fast, int alphabet) {
+    const FastCodewordDec f = fast[r.peek(FAST_BITS)];
+    if (f.len != 0 && f.len <= r.bits) [[likely]] {
+      r.drop(f.len);
+      return f.value;
+    }
+    r.owner->take(r);
+    const int v = get_value_by_rows(*r.owner, alphabet);
+    r = r.owner->reader();
+    return v;
+  }
   void align_all();
   uint64_t consumed_total() const;
   uint64_t consumed(int stream) const { return streams_[stream].consumed_bytes(); }

@@ -1,6 +1,8 @@
 #include "mivolrle.h"
 
+#include <bit>
 #include <cstring>
+#include <utility>
 
 namespace mivo {
 
@@ -53,6 +55,49 @@ inline uint8_t RebuildByte(int method, uint8_t q, int e) {
 template <class P>
 inline uint64_t PixelValue(P p) {
   return static_cast<uint64_t>(p);
+}
+
+// True when the pixel has the given number of colour components and the
+// error symbols of component k go to stream k + 1 of five.
+bool SplitErrors(const Info& info, int colours) {
+  if (info.colour_components != colours || info.stream_count != MAX_STREAMS) return false;
+  for (int k = 0; k < colours; ++k)
+    if (info.error_stream(k) != k + 1) return false;
+  return true;
+}
+
+// Calls f(k) for the components k = 0 .. count - 1; with a fixed count C the
+// calls are spelt out, so that k is a constant in each.
+template <int C, class F>
+inline void ForComponents(int count, F&& f) {
+  if constexpr (C > 0) {
+    [&]<int... K>(std::integer_sequence<int, K...>) { (f(K), ...); }(std::make_integer_sequence<int, C>{});
+  } else {
+    for (int k = 0; k < count; ++k) f(k);
+  }
+}
+
+// matches[i] for x <= i < width: bit r set when cur[i] == base[r][i].
+template <class P>
+void MarkMatches(const P* cur, const P* const* base, int x, int width, uint32_t* matches) {
+  const P *b0 = base[0], *b1 = base[1], *b2 = base[2], *b3 = base[3], *b4 = base[4];
+  for (int i = x; i < width; ++i) {
+    const P v = cur[i];
+    matches[i] = static_cast<uint32_t>(b0[i] == v) | static_cast<uint32_t>(b1[i] == v) << 1 |
+                 static_cast<uint32_t>(b2[i] == v) << 2 | static_cast<uint32_t>(b3[i] == v) << 3 |
+                 static_cast<uint32_t>(b4[i] == v) << 4;
+  }
+}
+
+// Shift of the k-th byte of a pixel held as an integer of its storage size.
+template <class P>
+constexpr int ByteShift(int k) {
+  return std::endian::native == std::endian::little ? 8 * k : 8 * (static_cast<int>(sizeof(P)) - 1 - k);
+}
+
+template <class P>
+inline uint8_t PixelByte(uint64_t pixel, int k) {
+  return static_cast<uint8_t>(pixel >> ByteShift<P>(k));
 }
 
 }  // namespace
@@ -113,6 +158,17 @@ void LrleEnc::code_line(HuffmanEnc& h) {
   const P* base[DIFFER_COUNT];
   for (int i = 0; i < DIFFER_COUNT; ++i) base[i] = referers_[i].reference<P>(image_);
 
+  if (info_.tag_bits == 0) {
+    if (SplitErrors(info_, 4) && sizeof(P) == 4) {
+      code_pixels<P, 4>(h, cur, base, x);
+    } else if (SplitErrors(info_, 1) && sizeof(P) == 1) {
+      code_pixels<P, 1>(h, cur, base, x);
+    } else {
+      code_pixels<P, 0>(h, cur, base, x);
+    }
+    return;
+  }
+
   while (x < width) {
     const int limit = std::min(width - x, maxrun);
     int best = 0;
@@ -160,6 +216,135 @@ void LrleEnc::code_line(HuffmanEnc& h) {
       offset_ = 0;
     }
   }
+}
+
+// The coding loop of lines without a tag plane. It makes the same choices as
+// the general loop of code_line, but keeps the model state and the streams'
+// bit writers in locals, and tests the first pixel of every referer at once:
+// most positions of a photo give no run, and those go straight to error
+// coding.
+//
+// C > 0: the pixel has C colour components and the error symbols of
+// component k go to stream k + 1 of five; the loops then have fixed counts
+// and the writers can live in registers. C = 0: any layout.
+template <class P, int C>
+void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int x) {
+  const int width = info_.line_pixels;
+  const int maxrun = info_.max_run;
+  const int colours = C ? C : info_.colour_components;
+  const int method = info_.error_method;
+  const int ruc = ruc_;
+  const int streams = C ? MAX_STREAMS : h.stream_count();
+  const DirectCodewordEnc* lineCodes = h.line_mode_codes();
+  const DirectCodewordEnc* runCodes = h.run_codes();
+  const DirectCodewordEnc* errorCodes = h.error_codes();
+  const P* pred = base[predictor_];
+
+  // Referers whose run is a plain comparison with base[i].
+  unsigned compared = 0;
+  for (int i = 0; i < DIFFER_COUNT; ++i)
+    if (referers_[i].type == REFERER_MATCH || referers_[i].type == REFERER_LEFT) compared |= 1u << i;
+
+  BitWriter w[MAX_STREAMS];
+  for (int s = 0; s < streams; ++s) w[s] = h.stream(s).writer();
+  int order[DIFFER_COUNT];
+  std::copy(order_, order_ + DIFFER_COUNT, order);
+  int offset = offset_;
+  int toggle = h.toggle_count;
+  int stream[8];
+  std::copy(error_stream_, error_stream_ + 8, stream);
+
+  // Which referers reproduce each pixel, for the whole line at once (a loop
+  // the compiler can vectorise); the coding loop below reads one word per
+  // pixel instead of five.
+  uint32_t* matches = reinterpret_cast<uint32_t*>(matches_.data());
+  MarkMatches(cur, base, x, width, matches);
+
+  auto put = [&w](int s, const DirectCodewordEnc& c) {
+    if (c.len == 0) [[unlikely]] HuffmanEnc::undefined_symbol();
+    w[s].put(c.code, c.len);
+  };
+  auto putRun = [&](int length) {
+    if (length <= RUN_DIRECT_MAX) {
+      put(MAIN_STREAM, runCodes[length - 1]);
+    } else {
+      put(MAIN_STREAM, h.long_run_code(length));
+    }
+  };
+
+  while (x < width) {
+    const P v = cur[x];
+    unsigned match = matches[x] & compared;
+    if (ruc >= 0 && v == referers_[ruc].ruc_colour(cur, x)) match |= 1u << ruc;
+    if (offset < 0) match &= ~(1u << order[0]);
+
+    if (match == 0) {
+      // No referer gives a run: code the pixel by its errors.
+      --toggle;
+      put(MAIN_STREAM, lineCodes[LINE_MODE_ERROR]);
+      const uint64_t pv = PixelValue(v);
+      const uint64_t qv = PixelValue(pred[x]);
+      if (method == ERROR_METHOD_DIFF) {
+        ForComponents<C>(colours, [&](int k) {
+          put(C ? k + 1 : stream[k], errorCodes[static_cast<int8_t>(PixelByte<P>(pv, k) - PixelByte<P>(qv, k)) + 128]);
+        });
+      } else {
+        ForComponents<C>(colours, [&](int k) {
+          put(C ? k + 1 : stream[k],
+              errorCodes[static_cast<int8_t>(ErrorByte(method, PixelByte<P>(pv, k), PixelByte<P>(qv, k))) + 128]);
+        });
+      }
+      remember_colour(PixelValue(v));
+      ++x;
+      offset = 0;
+      continue;
+    }
+
+    // Some referer gives a run: the longest one, the earliest on a tie.
+    const int limit = std::min(width - x, maxrun);
+    int best = 0;
+    int bestPos = -1;
+    P bestColour = 0;
+    for (int p = offset < 0 ? 1 : 0; p < DIFFER_COUNT; ++p) {
+      const int idx = order[p];
+      if (!(match & (1u << idx))) continue;
+      const P* a = cur + x;
+      int k = 1;
+      if (idx == ruc) {
+        const P c = referers_[idx].ruc_colour(cur, x);
+        while (k < limit && a[k] == c) ++k;
+        if (k > best) bestColour = c;
+      } else {
+        const P* b = base[idx] + x;
+        while (k < limit && a[k] == b[k]) ++k;
+      }
+      if (k > best) {
+        best = k;
+        bestPos = p;
+        if (k == limit) break;  // nothing later can be longer
+      }
+    }
+    const int sym = bestPos + offset;
+    const int r = order[bestPos];
+    for (int i = bestPos; i > 0; --i) order[i] = order[i - 1];
+    order[0] = r;
+    if (r == ruc) referers_[ruc].run_colour = PixelValue(bestColour);
+    if (sym == 0) ++toggle;
+    if (x + best == width) {
+      pending_symbol_ = sym;
+      pending_run_ = best;
+      break;
+    }
+    put(MAIN_STREAM, lineCodes[sym]);
+    putRun(best);
+    x += best;
+    offset = (best == maxrun || r == ruc) ? 0 : -1;
+  }
+
+  for (int s = 0; s < streams; ++s) h.stream(s).take(w[s]);
+  std::copy(order, order + DIFFER_COUNT, order_);
+  offset_ = offset;
+  h.toggle_count = toggle;
 }
 
 // ---- Decoder ---------------------------------------------------------------
@@ -210,6 +395,11 @@ int LrleDec::decode_symbols(HuffmanDec& h) {
   // The predictor's line stays put while this line is decoded (markers that
   // change the model are handled between calls).
   const P* predictions = referers_[predictor_].reference<P>(image_);
+  if (info_.tag_bits == 0) {
+    if (SplitErrors(info_, 4) && sizeof(P) == 4) return decode_pixels<P, 4>(h, cur, predictions);
+    if (SplitErrors(info_, 1) && sizeof(P) == 1) return decode_pixels<P, 1>(h, cur, predictions);
+    return decode_pixels<P, 0>(h, cur, predictions);
+  }
   const int colours = info_.colour_components;
   const bool plainErrors = info_.error_method == ERROR_METHOD_DIFF && info_.tag_bits == 0;
 
@@ -249,6 +439,91 @@ int LrleDec::decode_symbols(HuffmanDec& h) {
     }
   }
   return -1;
+}
+
+// The decoding loop of lines without a tag plane: the inverse of
+// LrleEnc::code_pixels, with the model state and the streams' bit readers in
+// locals. It leaves the model as decode_symbols does, also when it throws.
+// C as for LrleEnc::code_pixels.
+template <class P, int C>
+int LrleDec::decode_pixels(HuffmanDec& h, P* cur, const P* predictions) {
+  const int width = info_.line_pixels;
+  const int colours = C ? C : info_.colour_components;
+  const int method = info_.error_method;
+  const int streams = C ? MAX_STREAMS : h.stream_count();
+  const FastCodewordDec* lineFast = h.fast_table(ALPHA_LINE_MODE);
+  const FastCodewordDec* runFast = h.fast_table(ALPHA_RUN);
+  const FastCodewordDec* errorFast = h.fast_table(ALPHA_ERROR);
+  const FastCodewordDec* markerFast = h.fast_table(ALPHA_MARKER);
+  const P* base[DIFFER_COUNT];
+  for (int i = 0; i < DIFFER_COUNT; ++i) base[i] = referers_[i].reference<P>(image_);
+  int stream[8];
+  std::copy(error_stream_, error_stream_ + 8, stream);
+
+  BitReader r[MAX_STREAMS];
+  for (int s = 0; s < streams; ++s) r[s] = h.stream(s).reader();
+  int order[DIFFER_COUNT];
+  std::copy(order_, order_ + DIFFER_COUNT, order);
+  int x = x_;
+  int offset = offset_;
+  auto store = [&]() {
+    for (int s = 0; s < streams; ++s) h.stream(s).take(r[s]);
+    std::copy(order, order + DIFFER_COUNT, order_);
+    x_ = x;
+    offset_ = offset;
+  };
+
+  int marker = -1;
+  try {
+    while (x < width) {
+      const int sym = h.get_value(r[MAIN_STREAM], lineFast, ALPHA_LINE_MODE);
+      if (sym == LINE_MODE_ERROR) {
+        // The pixel is put together in a register: byte stores followed by
+        // a wide load would stall.
+        const uint64_t q = PixelValue(predictions[x]);
+        uint64_t v = 0;
+        if (method == ERROR_METHOD_DIFF) {
+          ForComponents<C>(colours, [&](int k) {
+            const int e = h.get_value(r[C ? k + 1 : stream[k]], errorFast, ALPHA_ERROR);
+            v |= static_cast<uint64_t>(static_cast<uint8_t>(PixelByte<P>(q, k) + e)) << ByteShift<P>(k);
+          });
+        } else {
+          ForComponents<C>(colours, [&](int k) {
+            const int e = h.get_value(r[C ? k + 1 : stream[k]], errorFast, ALPHA_ERROR);
+            v |= static_cast<uint64_t>(RebuildByte(method, PixelByte<P>(q, k), e)) << ByteShift<P>(k);
+          });
+        }
+        const P pix = static_cast<P>(v);
+        cur[x] = pix;
+        remember_colour(PixelValue(pix));
+        ++x;
+        offset = 0;
+      } else if (sym < LINE_MODE_REFERERS) {
+        const int pos = sym - offset;
+        if (pos >= DIFFER_COUNT) throw Exception(200, "Distributor::distribute_run(): stated is no in use");
+        const int idx = order[pos];
+        for (int i = pos; i > 0; --i) order[i] = order[i - 1];
+        order[0] = idx;
+        Distributor& d = referers_[idx];
+        if (d.type == REFERER_RUC) d.run_colour = PixelValue(d.ruc_colour(cur, x));
+        const int length = h.get_value(r[MAIN_STREAM], runFast, ALPHA_RUN);
+        run_length_ = length;
+        const int n = std::min(length, width - x);
+        d.distribute_run(cur, base[idx], x, n);
+        x += n;
+        remaining_ = length - n;
+        if (remaining_ == 0) offset = (length == info_.max_run || idx == ruc_) ? 0 : -1;
+      } else {
+        marker = h.get_value(r[MAIN_STREAM], markerFast, ALPHA_MARKER);
+        break;
+      }
+    }
+  } catch (...) {
+    store();
+    throw;
+  }
+  store();
+  return marker;
 }
 
 template void LrleEnc::code_line<uint8_t>(HuffmanEnc&);

@@ -167,7 +167,10 @@ class Lrle {
 class LrleEnc : public Lrle<InImageBuffer, Predictor> {
  public:
   LrleEnc(const Info& info, int failure_number, const char* failure_message)
-      : Lrle(info, failure_number, failure_message) {}
+      : Lrle(info, failure_number, failure_message) {
+    const size_t n = static_cast<size_t>(info_.line_pixels) + 1;
+    if (!matches_.allocate(info_, n * sizeof(uint32_t))) throw Exception(failure_number, failure_message);
+  }
   ~LrleEnc() override = default;
 
   // Whole storage back to the initial pixel (start and end of band).
@@ -191,6 +194,11 @@ class LrleEnc : public Lrle<InImageBuffer, Predictor> {
  private:
   template <class P>
   void code_error(HuffmanEnc& h, const P* cur, int x);
+  template <class P, int C>
+  void code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int x);
+
+  // Per pixel of the line: bit i set when the pixel equals base[i] there.
+  Buffer matches_;
 };
 
 class LrleDec : public Lrle<OutImageBuffer, Distributor> {
@@ -219,6 +227,8 @@ class LrleDec : public Lrle<OutImageBuffer, Distributor> {
  private:
   template <class P>
   void decode_error(HuffmanDec& h, P* cur, const P* predictions, int x);
+  template <class P, int C>
+  int decode_pixels(HuffmanDec& h, P* cur, const P* predictions);
 
   int x_ = 0;
   int remaining_ = 0;  // pixels still to come from the run in progress
