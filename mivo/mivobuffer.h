@@ -105,11 +105,12 @@ class OutCodeBuffer : public CodeBuffer {
     bits_ = w.bits;
     pos_ = static_cast<size_t>(w.ptr - data());
   }
-  // The block of w is full: hands it to callback_out and starts afresh.
-  void spill(BitWriter& w) {
-    take(w);
+  // The block is full up to ptr: hands it to callback_out; returns where
+  // the next byte goes.
+  unsigned char* spill(unsigned char* ptr) {
+    pos_ = static_cast<size_t>(ptr - data());
     write_byte();
-    w.ptr = data() + pos_;
+    return data() + pos_;
   }
 
   void init(const Info& info, WriteCallback callback, void* context);
@@ -175,10 +176,11 @@ class InCodeBuffer : public CodeBuffer {
     pos_ = static_cast<size_t>(r.ptr - data());
   }
   // The block of r holds fewer than eight bytes: tops up as refill() does.
-  void refill(BitReader& r) {
+  // (By value, so that a reader held in registers stays there.)
+  BitReader refilled(BitReader r) {
     take(r);
     read_2Bytes();
-    r = reader();
+    return reader();
   }
 
   void init(const Info& info, ReadCallback callback, void* context);
@@ -267,7 +269,7 @@ inline void BitWriter::put(uint32_t code, int len) {
     bits &= 7;
   } else {
     while (bits >= 8) {
-      if (ptr == end) owner->spill(*this);
+      if (ptr == end) ptr = owner->spill(ptr);
       bits -= 8;
       *ptr++ = static_cast<unsigned char>(acc >> bits);
     }
@@ -291,7 +293,7 @@ inline void BitReader::refill() {
     ptr += n;
     bits += 8 * n;
   } else {
-    owner->refill(*this);
+    *this = owner->refilled(*this);
   }
 }
 

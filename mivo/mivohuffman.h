@@ -210,10 +210,7 @@ class HuffmanDec : public Huffman<DirectCodewordDec, InCodeBuffer> {
       r.drop(f.len);
       return f.value;
     }
-    r.owner->take(r);
-    const int v = get_value_by_rows(*r.owner, alphabet);
-    r = r.owner->reader();
-    return v;
+    return get_value_slow(r, alphabet);
   }
   void align_all();
   uint64_t consumed_total() const;
@@ -231,6 +228,13 @@ class HuffmanDec : public Huffman<DirectCodewordDec, InCodeBuffer> {
   }
   // Long codewords, undefined codes and the end of the stream.
   int get_value_by_rows(InCodeBuffer& s, int alphabet);
+  int get_value_slow(BitReader& r, int alphabet) {
+    InCodeBuffer* s = r.owner;
+    s->take(r);
+    const int v = get_value_by_rows(*s, alphabet);
+    r = s->reader();
+    return v;
+  }
   [[noreturn]] static void undefined_code();
   void rebuild(int alphabet) override;
 

@@ -81,13 +81,34 @@ inline void ForComponents(int count, F&& f) {
 template <class P>
 void MarkMatches(const P* cur, const P* const* base, int x, int width, uint32_t* matches) {
   const P *b0 = base[0], *b1 = base[1], *b2 = base[2], *b3 = base[3], *b4 = base[4];
-  for (int i = x; i < width; ++i) {
+  int i = x;
+  if constexpr (sizeof(P) == 4) {
+    // Four pixels at a time in vector registers.
+    using V = uint32_t __attribute__((vector_size(16)));
+    auto load = [](const P* p) {
+      V v;
+      std::memcpy(&v, p, sizeof v);
+      return v;
+    };
+    for (; i + 4 <= width; i += 4) {
+      const V v = load(cur + i);
+      const V m = ((load(b0 + i) == v) & 1) | ((load(b1 + i) == v) & 2) | ((load(b2 + i) == v) & 4) |
+                  ((load(b3 + i) == v) & 8) | ((load(b4 + i) == v) & 16);
+      std::memcpy(matches + i, &m, sizeof m);
+    }
+  }
+  for (; i < width; ++i) {
     const P v = cur[i];
     matches[i] = static_cast<uint32_t>(b0[i] == v) | static_cast<uint32_t>(b1[i] == v) << 1 |
                  static_cast<uint32_t>(b2[i] == v) << 2 | static_cast<uint32_t>(b3[i] == v) << 3 |
                  static_cast<uint32_t>(b4[i] == v) << 4;
   }
 }
+
+// The error bytes of a pixel of C components against its prediction, byte k
+// at bits 8k.
+template <class P, int C>
+inline uint32_t ErrorWord(int method, uint64_t pv, uint64_t qv);
 
 // Shift of the k-th byte of a pixel held as an integer of its storage size.
 template <class P>
@@ -98,6 +119,24 @@ constexpr int ByteShift(int k) {
 template <class P>
 inline uint8_t PixelByte(uint64_t pixel, int k) {
   return static_cast<uint8_t>(pixel >> ByteShift<P>(k));
+}
+
+template <class P, int C>
+inline uint32_t ErrorWord(int method, uint64_t pv, uint64_t qv) {
+  static_assert(C >= 1 && C <= 4, "error words hold up to four bytes");
+  if constexpr (C == 4 && sizeof(P) == 4 && std::endian::native == std::endian::little) {
+    const uint32_t p = static_cast<uint32_t>(pv), q = static_cast<uint32_t>(qv);
+    if (method == ERROR_METHOD_DIFF) {
+      // Four byte-wise differences modulo 256 at once.
+      constexpr uint32_t kHigh = 0x80808080u;
+      return ((p | kHigh) - (q & ~kHigh)) ^ ((p ^ ~q) & kHigh);
+    }
+    return method == ERROR_METHOD_XOR ? p ^ q : p;
+  }
+  uint32_t word = 0;
+  for (int k = 0; k < C; ++k)
+    word |= static_cast<uint32_t>(ErrorByte(method, PixelByte<P>(pv, k), PixelByte<P>(qv, k))) << (8 * k);
+  return word;
 }
 
 }  // namespace
@@ -260,15 +299,31 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
   uint32_t* matches = reinterpret_cast<uint32_t*>(matches_.data());
   MarkMatches(cur, base, x, width, matches);
 
+  // With C > 0 the error bytes of the line's error-coded pixels are kept
+  // (C bytes packed in a word) and written stream by stream after the line,
+  // each stream in one tight loop; the main stream's writer stays in
+  // registers meanwhile.
+  uint32_t* errors = reinterpret_cast<uint32_t*>(errors_.data());
+  int errorCount = 0;
+  BitWriter mw = w[MAIN_STREAM];
+
   auto put = [&w](int s, const DirectCodewordEnc& c) {
     if (c.len == 0) [[unlikely]] HuffmanEnc::undefined_symbol();
     w[s].put(c.code, c.len);
   };
+  auto putMain = [&](const DirectCodewordEnc& c) {
+    if (c.len == 0) [[unlikely]] HuffmanEnc::undefined_symbol();
+    if constexpr (C > 0) {
+      mw.put(c.code, c.len);
+    } else {
+      w[MAIN_STREAM].put(c.code, c.len);
+    }
+  };
   auto putRun = [&](int length) {
     if (length <= RUN_DIRECT_MAX) {
-      put(MAIN_STREAM, runCodes[length - 1]);
+      putMain(runCodes[length - 1]);
     } else {
-      put(MAIN_STREAM, h.long_run_code(length));
+      putMain(h.long_run_code(length));
     }
   };
 
@@ -281,10 +336,12 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
     if (match == 0) {
       // No referer gives a run: code the pixel by its errors.
       --toggle;
-      put(MAIN_STREAM, lineCodes[LINE_MODE_ERROR]);
+      putMain(lineCodes[LINE_MODE_ERROR]);
       const uint64_t pv = PixelValue(v);
       const uint64_t qv = PixelValue(pred[x]);
-      if (method == ERROR_METHOD_DIFF) {
+      if constexpr (C > 0) {
+        errors[errorCount++] = ErrorWord<P, C>(method, pv, qv);
+      } else if (method == ERROR_METHOD_DIFF) {
         ForComponents<C>(colours, [&](int k) {
           put(C ? k + 1 : stream[k], errorCodes[static_cast<int8_t>(PixelByte<P>(pv, k) - PixelByte<P>(qv, k)) + 128]);
         });
@@ -335,12 +392,30 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
       pending_run_ = best;
       break;
     }
-    put(MAIN_STREAM, lineCodes[sym]);
+    putMain(lineCodes[sym]);
     putRun(best);
     x += best;
     offset = (best == maxrun || r == ruc) ? 0 : -1;
   }
 
+  if constexpr (C > 0) {
+    w[MAIN_STREAM] = mw;
+    ForComponents<C>(colours, [&](int k) {
+      // Locals, so that the byte stores of the writer cannot make the
+      // compiler reload them.
+      BitWriter ew = w[k + 1];
+      const uint32_t* e = errors;
+      const DirectCodewordEnc* codes = errorCodes;
+      const int n = errorCount;
+      const int shift = 8 * k;
+      for (int i = 0; i < n; ++i) {
+        const DirectCodewordEnc& c = codes[((e[i] >> shift) & 0xff) ^ 0x80];
+        if (c.len == 0) [[unlikely]] HuffmanEnc::undefined_symbol();
+        ew.put(c.code, c.len);
+      }
+      w[k + 1] = ew;
+    });
+  }
   for (int s = 0; s < streams; ++s) h.stream(s).take(w[s]);
   std::copy(order, order + DIFFER_COUNT, order_);
   offset_ = offset;

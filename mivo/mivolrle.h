@@ -169,7 +169,8 @@ class LrleEnc : public Lrle<InImageBuffer, Predictor> {
   LrleEnc(const Info& info, int failure_number, const char* failure_message)
       : Lrle(info, failure_number, failure_message) {
     const size_t n = static_cast<size_t>(info_.line_pixels) + 1;
-    if (!matches_.allocate(info_, n * sizeof(uint32_t))) throw Exception(failure_number, failure_message);
+    if (!matches_.allocate(info_, n * sizeof(uint32_t)) || !errors_.allocate(info_, n * sizeof(uint32_t)))
+      throw Exception(failure_number, failure_message);
   }
   ~LrleEnc() override = default;
 
@@ -199,6 +200,8 @@ class LrleEnc : public Lrle<InImageBuffer, Predictor> {
 
   // Per pixel of the line: bit i set when the pixel equals base[i] there.
   Buffer matches_;
+  // The error bytes of the line's error-coded pixels (see code_pixels).
+  Buffer errors_;
 };
 
 class LrleDec : public Lrle<OutImageBuffer, Distributor> {
