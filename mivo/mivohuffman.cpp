@@ -194,7 +194,7 @@ void HuffmanDec::rebuild(int alphabet) {
   // comes from the prefix table, the value is base + extra, signed.
   FastCodewordDec* f = fast_[alphabet];
   for (int i = 0; i < (1 << FAST_BITS); ++i) {
-    f[i] = FastCodewordDec{0, 0};
+    f[i] = FastCodewordDec{0, FAST_NONE};
     const DirectCodewordDec& e = d[i >> (FAST_BITS - PREFIX_BITS_MAX)];
     if (e.row < 0) continue;
     const CodeRow& row = t.rows[e.row];

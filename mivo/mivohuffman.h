@@ -66,8 +66,10 @@ struct DirectCodewordDec {
 };
 
 // Whole short codewords decoded in one step: value and codeword length for
-// the next FAST_BITS bits of the stream (length 0: take the row route).
+// the next FAST_BITS bits of the stream (length FAST_NONE, longer than any
+// bit count held: take the row route).
 constexpr int FAST_BITS = 10;
+constexpr uint8_t FAST_NONE = 255;
 struct FastCodewordDec {
   int16_t value;
   uint8_t len;
@@ -206,7 +208,7 @@ class HuffmanDec : public Huffman<DirectCodewordDec, InCodeBuffer> {
   const FastCodewordDec* fast_table(int alphabet) const { return fast_[alphabet]; }
   int get_value(BitReader& r, const FastCodewordDec* fast, int alphabet) {
     const FastCodewordDec f = fast[r.peek(FAST_BITS)];
-    if (f.len != 0 && f.len <= r.bits) [[likely]] {
+    if (f.len <= r.bits) [[likely]] {
       r.drop(f.len);
       return f.value;
     }
@@ -220,7 +222,7 @@ class HuffmanDec : public Huffman<DirectCodewordDec, InCodeBuffer> {
   int get_value(int stream, int alphabet) {
     InCodeBuffer& s = streams_[stream];
     const FastCodewordDec f = fast_[alphabet][s.peek(FAST_BITS)];
-    if (f.len != 0 && f.len <= s.available()) [[likely]] {
+    if (f.len <= s.available()) [[likely]] {
       s.drop(f.len);
       return f.value;
     }
