@@ -1,11 +1,15 @@
 #!/bin/sh
-# Benchmark of the MIVO codec and the ztmivo5 filter on synthetic A4 600 dpi
-# CMYK pages (4960 x 7016, 139 MB each).
-#   bench/mivo_bench.sh [build-dir]      (default /work/build-mivo)
-# Prints the codec's encode/decode speed, coded bytes and ratio per page
-# beside zlib level 1 and lz4, then the filter's wall time per page beside
-# cat of the same stream, and its peak memory. Pages are generated in a
-# temporary directory and removed afterwards.
+# Benchmark of the MIVO codec and the ztmivo5 filter on A4 600 dpi CMYK pages
+# (4960 x 7016, 139 MB each).
+#   bench/mivo_bench.sh [build-dir]      (default: build under the project root)
+# 1. The real pages of ../shared/bench-inputs (raw CMYK in $BENCH_INPUTS,
+#    default /tmp/bench-inputs; made with its make-inputs.sh when missing):
+#    the codec's encode and decode speed in process (MB/s of raw CMYK, best
+#    of 3, one thread), coded bytes and ratio; then the filter's wall time per
+#    page with the sample PPD (its FallbackThreshold of 80 MiB keeps the
+#    fallback off) beside cat of the same stream, and its peak memory.
+# 2. Synthetic pages, beside zlib level 1 and lz4 on the same bytes.
+# Temporary files go to a directory that is removed at the end.
 #
 # zlib and lz4 are used by this benchmark only (Debian zlib1g-dev and
 # liblz4-dev); they are installed here when missing and are never needed
@@ -13,7 +17,9 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
-build=${1:-/work/build-mivo}
+build=${1:-$root/build}
+inputs=${BENCH_INPUTS:-/tmp/bench-inputs}
+pages="text graphics photo"
 
 missing=
 for pkg in zlib1g-dev liblz4-dev; do
@@ -29,39 +35,55 @@ if [ -n "$missing" ]; then
     exit 1
   fi
 fi
+. "$here/timing.sh"
+ensure_gnu_time
+
+for page in $pages; do
+  if [ ! -f "$inputs/$page.cmyk" ]; then
+    echo "making the benchmark pages in $inputs"
+    OUT=$inputs "$root/../shared/bench-inputs/make-inputs.sh" >/dev/null
+    break
+  fi
+done
 
 cmake --build "$build" --target ztmivo5 mivo -j2 >/dev/null
 tmp=$(mktemp -d)
+WORK=$tmp
 trap 'rm -rf "$tmp"' EXIT
 trap 'exit 130' INT TERM
 g++ -O2 -std=c++20 -I"$root/mivo" -I"$root/common" "$here/mivo_codec_bench.cpp" "$build/mivo/libmivo.a" -lz -llz4 \
   -o "$tmp/mivo_codec_bench"
-"$tmp/mivo_codec_bench"
+
+echo "Real pages ($inputs), MIVO with the compression filter's settings, in process, one thread;"
+echo "best of 3 runs; MB/s of raw CMYK"
+"$tmp/mivo_codec_bench" --heading
+for page in $pages; do
+  "$tmp/mivo_codec_bench" --real "$page" "$inputs/$page.cmyk"
+done
 
 echo
-echo "ztmivo5 filter, one page per run (wall seconds, best of 3), beside cat of the same stream"
-printf '%-6s %10s %10s %10s %10s %12s\n' page cat ztmivo5 "MB/s" "out MB" "peak RSS KB"
-for kind in text photo; do
-  "$tmp/mivo_codec_bench" --write-page "$kind" "$tmp/page.zt"
+echo "ztmivo5 filter, one page per run, fallback off (wall seconds, best of 3), beside cat of the same stream"
+printf '%-9s %10s %10s %10s %10s %12s\n' page cat ztmivo5 "MB/s" "out MB" "peak RSS KB"
+PPD="$root/data/korva-zt.ppd"
+export PPD
+for page in $pages; do
+  "$tmp/mivo_codec_bench" --write-page "$inputs/$page.cmyk" "$tmp/page.zt"
   size=$(stat -c %s "$tmp/page.zt")
-  best() {
-    b=999999
-    for i in 1 2 3; do
-      s=$(date +%s.%N)
-      "$@" < "$tmp/page.zt" > "$tmp/out" 2>/dev/null
-      e=$(date +%s.%N)
-      b=$(echo "$e - $s" | bc -l | awk -v b="$b" '{ print ($1 < b) ? $1 : b }')
-    done
-    echo "$b"
-  }
-  tcat=$(best cat)
-  tfilter=$(PPD="$root/data/korva-zt.ppd" best "$build/bin/ztmivo5" 1 bench bench 1 "")
+  best_of_three "$tmp/page.zt" cat
+  tcat=$BEST_SEC
+  best_of_three "$tmp/page.zt" "$build/bin/ztmivo5" 1 bench bench 1 ""
+  tfilter=$BEST_SEC
+  "$build/bin/ztmivo5" 1 bench bench 1 "" <"$tmp/page.zt" >"$tmp/out"
   out=$(stat -c %s "$tmp/out")
-  rss=$(PPD="$root/data/korva-zt.ppd" /usr/bin/time -f %M "$build/bin/ztmivo5" 1 bench bench 1 "" \
-        < "$tmp/page.zt" 2>&1 >/dev/null | tail -1)
-  printf '%-6s %10.3f %10.3f %10.0f %10.2f %12s\n' "$kind" "$tcat" "$tfilter" \
-    "$(echo "$size / 1000000 / $tfilter" | bc -l)" "$(echo "$out / 1000000" | bc -l)" "$rss"
+  peak_rss "$tmp/page.zt" "$build/bin/ztmivo5" 1 bench bench 1 ""
+  printf '%-9s %10.3f %10.3f %10.0f %10.2f %12s\n' "$page" "$tcat" "$tfilter" \
+    "$(echo "$size / 1000000 / $tfilter" | bc -l)" "$(echo "$out / 1000000" | bc -l)" "$PEAK_KIB"
 done
+rm -f "$tmp/page.zt" "$tmp/out"
+
+echo
+echo "Synthetic pages; MIVO beside zlib level 1 and lz4"
+"$tmp/mivo_codec_bench"
 
 # ---- Fallback ------------------------------------------------------------------
 # ztmivo5 on the real photo page of ../shared/bench-inputs at the default

@@ -228,7 +228,7 @@ Result RunLz4(const std::vector<unsigned char>& page, std::vector<unsigned char>
 
 void Print(const char* page, const char* codec, const Result& r, size_t size) {
   const double mb = static_cast<double>(size) / 1e6;
-  std::printf("%-6s %-7s %8.3f %9.0f %8.3f %9.0f %12zu %8.1f%s\n", page, codec, r.encode, mb / r.encode, r.decode,
+  std::printf("%-8s %-7s %8.3f %9.0f %8.3f %9.0f %12zu %8.1f%s\n", page, codec, r.encode, mb / r.encode, r.decode,
               mb / r.decode, r.coded, r.coded ? static_cast<double>(size) / r.coded : 0.0,
               r.same ? "" : "  DECODED PAGE DIFFERS");
 }
@@ -292,7 +292,7 @@ int main(int argc, char* argv[]) {
     return 0;
   }
   if (argc == 2 && std::string(argv[1]) == "--heading") {
-    std::printf("%-6s %-7s %8s %9s %8s %9s %12s %8s\n", "page", "codec", "enc s", "enc MB/s", "dec s", "dec MB/s",
+    std::printf("%-8s %-7s %8s %9s %8s %9s %12s %8s\n", "page", "codec", "enc s", "enc MB/s", "dec s", "dec MB/s",
                 "coded bytes", "ratio");
     return 0;
   }
@@ -300,7 +300,7 @@ int main(int argc, char* argv[]) {
   std::printf("A4 600 dpi CMYK page (%d x %d, %.0f MB); MIVO with the compression filter's settings,\n"
               "zlib level 1 and lz4 on the same bytes; best of %d runs; MB/s of uncoded bytes\n",
               kWidth, kHeight, page.size() / 1e6, kRepeats);
-  std::printf("%-6s %-7s %8s %9s %8s %9s %12s %8s\n", "page", "codec", "enc s", "enc MB/s", "dec s", "dec MB/s",
+  std::printf("%-8s %-7s %8s %9s %8s %9s %12s %8s\n", "page", "codec", "enc s", "enc MB/s", "dec s", "dec MB/s",
               "coded bytes", "ratio");
   TextPage(page);
   Run("text", page, back);

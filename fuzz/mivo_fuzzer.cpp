@@ -1,5 +1,6 @@
 // Fuzz harness of the MIVO codec. The first bytes of an input choose a
-// parameter set and a geometry; the rest is used twice:
+// parameter set and a geometry (small, or large enough that the streams fill
+// several blocks); the rest is used twice:
 //   1. as image data: encoded and decoded again, which must give it back
 //      exactly (an abort otherwise);
 //   2. as hostile code streams: decoding them must end normally or with
@@ -52,6 +53,12 @@ mivo::Info ChooseInfo(const uint8_t* p) {
   info.max_run = (p[2] >> 1) & 1 ? 1 + p[3] % 40 : 0;
   info.width = 1 + p[4] % 48;
   info.height = p[5] % 24;
+  if ((p[2] & 0xe0) == 0xe0) {
+    // Images whose streams outgrow the codec's stream blocks, so that the
+    // coding loops meet full blocks and refills.
+    info.width += 256;
+    info.height += 100;
+  }
   info.initial_component = p[6];
   info.initial_tag = p[6] & 7;
   bool ruc = false;

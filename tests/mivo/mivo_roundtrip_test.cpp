@@ -2,6 +2,7 @@
 // model are encoded and decoded again, and must come back byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -121,3 +122,39 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 }  // namespace
+
+// Images whose streams fill many of the codec's stream blocks (32 KiB out,
+// 16 KiB in), so that the coding loops meet full blocks mid-line, also
+// between raw lines written byte by byte; decoded whole and in pieces that
+// end anywhere.
+TEST(MivoRoundTripLarge, StreamsSpanningManyBlocksDecodeToTheInput) {
+  struct Case {
+    const char* name;
+    int image_bit;
+    bool multi;
+    int marker_table;
+  };
+  const Case cases[] = {{"colour", 32, true, 5}, {"grey", 8, true, 5}, {"oneStreamRawLines", 32, false, 6}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    mivo::Info info;
+    info.width = 517;
+    info.height = 90;
+    info.image_bit = c.image_bit;
+    info.multi_stream = c.multi;
+    info.marker_table = c.marker_table;
+    info.initial_component = 255;
+    size_t bpl;
+    int comps;
+    Layout(info, &bpl, &comps);
+    std::string image = MakeImage(Pattern::kNoise, bpl, info.height, comps, 99);
+    auto plan = [&c](int y) {
+      return LineMarker{c.marker_table == 6 && y % 7 == 3 ? mivo::MARKER_RAW : mivo::MARKER_NONE, 0};
+    };
+    Streams s = Encode(info, image, plan);
+    size_t longest = 0;
+    for (const std::string& stream : s.s) longest = std::max(longest, stream.size());
+    EXPECT_GT(longest, mivo::OutCodeBuffer::kCapacity);
+    for (size_t chunk : {size_t{1} << 20, size_t{4093}, size_t{7}}) EXPECT_EQ(Decode(info, s, info.height, chunk), image);
+  }
+}
