@@ -91,7 +91,7 @@ void InCodeBuffer::init(const Info& info, ReadCallback callback, void* context) 
 }
 
 void InCodeBuffer::read_2Bytes() {
-  while (bits_ <= 56) {
+  while (bits_ < 56) {
     if (pos_ == len_) {
       if (end_ || !callback_) {
         end_ = true;

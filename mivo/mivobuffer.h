@@ -88,6 +88,18 @@ struct BitReader {
 
   inline void refill();
   inline uint32_t peek(int k);
+  // Tops up to 56 bits or more from the block and returns true, or returns
+  // false when the block holds fewer than eight bytes (nothing changes).
+  bool top_up() {
+    if (end - ptr < 8) return false;
+    uint64_t w;
+    std::memcpy(&w, ptr, 8);
+    if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+    acc |= w >> bits;  // a reader holds at most 63 bits
+    ptr += (63 - bits) >> 3;
+    bits |= 56;
+    return true;
+  }
   void drop(int k) {
     acc <<= k;
     bits -= k;
@@ -242,8 +254,9 @@ class InCodeBuffer : public CodeBuffer {
       read_2Bytes();
     }
   }
-  // Tops up the accumulator byte by byte from the block, refilling the block
-  // through callback_in; at the end of the stream it leaves what there is.
+  // Tops up the accumulator byte by byte to 56 to 63 bits (never all 64,
+  // see BitReader::top_up), refilling the block through callback_in; at the
+  // end of the stream it leaves what there is.
   void read_2Bytes();
 
   ReadCallback callback_ = nullptr;

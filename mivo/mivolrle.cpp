@@ -541,6 +541,7 @@ int LrleDec::decode_pixels(HuffmanDec& h, P* cur, const P* predictions) {
   std::copy(order_, order_ + DIFFER_COUNT, order);
   int x = x_;
   int offset = offset_;
+  int unchecked = 0;  // error-coded pixels whose symbols need no bit-count check
   auto store = [&]() {
     for (int s = 0; s < streams; ++s) h.stream(s).take(r[s]);
     std::copy(order, order + DIFFER_COUNT, order_);
@@ -557,6 +558,43 @@ int LrleDec::decode_pixels(HuffmanDec& h, P* cur, const P* predictions) {
         // a wide load would stall.
         const uint64_t q = PixelValue(predictions[x]);
         uint64_t v = 0;
+        if constexpr (C > 0) {
+          // Each error stream gives one symbol per error-coded pixel. After
+          // a top-up to 56 bits each stream holds five short codewords (at
+          // most FAST_BITS bits each), so the next five pixels skip the
+          // test for a refill, a branch that no processor foresees; the
+          // codeword's length is still checked against the bits held, and
+          // anything else goes the checked way.
+          if (unchecked == 0) {
+            bool all = true;
+            ForComponents<C>(C, [&](int k) { all = r[k + 1].top_up() && all; });
+            unchecked = all ? 5 : 0;
+          }
+          if (unchecked > 0) {
+            --unchecked;
+            ForComponents<C>(C, [&](int k) {
+              BitReader& rd = r[k + 1];
+              const FastCodewordDec f = errorFast[rd.acc >> (64 - FAST_BITS)];
+              int e;
+              if (f.len <= rd.bits) [[likely]] {
+                rd.drop(f.len);
+                e = f.value;
+              } else {
+                e = h.get_value(rd, errorFast, ALPHA_ERROR);
+                unchecked = 0;
+              }
+              const uint8_t b = method == ERROR_METHOD_DIFF ? static_cast<uint8_t>(PixelByte<P>(q, k) + e)
+                                                            : RebuildByte(method, PixelByte<P>(q, k), e);
+              v |= static_cast<uint64_t>(b) << ByteShift<P>(k);
+            });
+            const P pix = static_cast<P>(v);
+            cur[x] = pix;
+            remember_colour(PixelValue(pix));
+            ++x;
+            offset = 0;
+            continue;
+          }
+        }
         if (method == ERROR_METHOD_DIFF) {
           ForComponents<C>(colours, [&](int k) {
             const int e = h.get_value(r[C ? k + 1 : stream[k]], errorFast, ALPHA_ERROR);
