@@ -293,11 +293,15 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
   int stream[8];
   std::copy(error_stream_, error_stream_ + 8, stream);
 
-  // Which referers reproduce each pixel, for the whole line at once (a loop
-  // the compiler can vectorise); the coding loop below reads one word per
-  // pixel instead of five.
+  // Which referers reproduce each pixel: the coding loop reads one word per
+  // pixel instead of comparing five. After an error-coded pixel, more
+  // usually follow, so a stretch of pixels is looked at in one loop that
+  // the compiler can vectorise; after a run only the next pixel is, since
+  // another run may well jump over the stretch.
+  constexpr int kStretch = 32;
   uint32_t* matches = reinterpret_cast<uint32_t*>(matches_.data());
-  MarkMatches(cur, base, x, width, matches);
+  int marked = x;  // matches[] is valid from x up to marked
+  bool afterRun = true;
 
   // With C > 0 the error bytes of the line's error-coded pixels are kept
   // (C bytes packed in a word) and written stream by stream after the line,
@@ -328,6 +332,10 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
   };
 
   while (x < width) {
+    if (x >= marked) {
+      marked = afterRun ? x + 1 : std::min(width, x + kStretch);
+      MarkMatches(cur, base, x, marked, matches);
+    }
     const P v = cur[x];
     unsigned match = matches[x] & compared;
     if (ruc >= 0 && v == referers_[ruc].ruc_colour(cur, x)) match |= 1u << ruc;
@@ -354,6 +362,7 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
       remember_colour(PixelValue(v));
       ++x;
       offset = 0;
+      afterRun = false;
       continue;
     }
 
@@ -396,6 +405,7 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
     putRun(best);
     x += best;
     offset = (best == maxrun || r == ruc) ? 0 : -1;
+    afterRun = true;
   }
 
   if constexpr (C > 0) {
