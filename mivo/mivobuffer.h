@@ -74,6 +74,17 @@ struct BitWriter {
   OutCodeBuffer* owner;
 
   inline void put(uint32_t code, int len);
+  // put without the test for room: the caller knows that eight bytes from
+  // the next whole byte on are still in the block.
+  void put_within(uint32_t code, int len) {
+    acc = (acc << len) | code;
+    bits += len;
+    uint64_t v = acc << (64 - bits);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    std::memcpy(ptr, &v, 8);
+    ptr += bits >> 3;
+    bits &= 7;
+  }
 };
 
 // The same for an input stream (BitReader::peek and drop behave as

@@ -418,10 +418,23 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
       const DirectCodewordEnc* codes = errorCodes;
       const int n = errorCount;
       const int shift = 8 * k;
-      for (int i = 0; i < n; ++i) {
-        const DirectCodewordEnc& c = codes[((e[i] >> shift) & 0xff) ^ 0x80];
-        if (c.len == 0) [[unlikely]] HuffmanEnc::undefined_symbol();
-        ew.put(c.code, c.len);
+      for (int i = 0; i < n;) {
+        // An error codeword has at most 12 bits, so it moves the writer by
+        // at most two bytes (five for the first, after up to 31 bits held):
+        // this many go without the test for room.
+        const ptrdiff_t room = (ew.end - ew.ptr - 16) / 2;
+        const int batch = room > 0 ? static_cast<int>(std::min<ptrdiff_t>(room, n - i)) : 0;
+        for (const int stop = i + batch; i < stop; ++i) {
+          const DirectCodewordEnc& c = codes[((e[i] >> shift) & 0xff) ^ 0x80];
+          if (c.len == 0) [[unlikely]] HuffmanEnc::undefined_symbol();
+          ew.put_within(c.code, c.len);
+        }
+        if (batch == 0) {
+          const DirectCodewordEnc& c = codes[((e[i] >> shift) & 0xff) ^ 0x80];
+          if (c.len == 0) [[unlikely]] HuffmanEnc::undefined_symbol();
+          ew.put(c.code, c.len);
+          ++i;
+        }
       }
       w[k + 1] = ew;
     });
