@@ -302,6 +302,7 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
   uint32_t* matches = reinterpret_cast<uint32_t*>(matches_.data());
   int marked = x;  // matches[] is valid from x up to marked
   bool afterRun = true;
+  const P *b0 = base[0], *b1 = base[1], *b2 = base[2], *b3 = base[3], *b4 = base[4];
 
   // With C > 0 the error bytes of the line's error-coded pixels are kept
   // (C bytes packed in a word) and written stream by stream after the line,
@@ -332,12 +333,20 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
   };
 
   while (x < width) {
-    if (x >= marked) {
-      marked = afterRun ? x + 1 : std::min(width, x + kStretch);
-      MarkMatches(cur, base, x, marked, matches);
-    }
     const P v = cur[x];
-    unsigned match = matches[x] & compared;
+    unsigned match;
+    if (x < marked) {
+      match = matches[x];
+    } else if (afterRun) {
+      match = static_cast<unsigned>(b0[x] == v) | static_cast<unsigned>(b1[x] == v) << 1 |
+              static_cast<unsigned>(b2[x] == v) << 2 | static_cast<unsigned>(b3[x] == v) << 3 |
+              static_cast<unsigned>(b4[x] == v) << 4;
+    } else {
+      marked = std::min(width, x + kStretch);
+      MarkMatches(cur, base, x, marked, matches);
+      match = matches[x];
+    }
+    match &= compared;
     if (ruc >= 0 && v == referers_[ruc].ruc_colour(cur, x)) match |= 1u << ruc;
     if (offset < 0) match &= ~(1u << order[0]);
 
