@@ -25,25 +25,25 @@ FILE* ZTOpenImageOutput_FP(const char* path) {
 
 namespace {
 
-// Moves n bytes from in to out through buf (bufSize bytes). With the GNU C
-// library the chunks go straight between the descriptors and buf, after the
-// bytes the input stream has already read ahead: no second copy through the
-// streams' buffers. Elsewhere the streams move them.
+// Moves n bytes from in to out. With the GNU C library the bytes the input
+// stream has already read ahead go first, then the rest passes straight
+// between the descriptors (spliced where one side is a pipe, else in chunks
+// through buf): no second copy through the streams' buffers. Elsewhere the
+// streams move them.
 int CopyPageBytes(FILE* in, FILE* out, uint64_t n, unsigned char* buf, size_t bufSize) {
 #if defined(__GLIBC__)
   if (fflush(out) != 0) return ZT_COPY_WRITE_FAILED;
-  const int inFd = fileno(in), outFd = fileno(out);
-  while (n > 0) {
-    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(n, bufSize));
-    const size_t ahead = static_cast<size_t>(in->_IO_read_end - in->_IO_read_ptr);
-    const size_t buffered = std::min(ahead, chunk);
-    if (buffered > 0 && fread(buf, 1, buffered, in) != buffered) return ZT_COPY_SHORT_READ;
-    const size_t rest = chunk - buffered;
-    if (rest > 0 && ZTReadFull(inFd, buf + buffered, rest) != static_cast<ssize_t>(rest)) return ZT_COPY_SHORT_READ;
-    if (ZTWriteFull(outFd, buf, chunk) != 0) return ZT_COPY_WRITE_FAILED;
-    n -= chunk;
+  const int outFd = fileno(out);
+  const size_t ahead = static_cast<size_t>(in->_IO_read_end - in->_IO_read_ptr);
+  const size_t buffered = static_cast<size_t>(std::min<uint64_t>({n, ahead, bufSize}));
+  if (buffered > 0) {
+    if (fread(buf, 1, buffered, in) != buffered) return ZT_COPY_SHORT_READ;
+    if (ZTWriteFull(outFd, buf, buffered) != 0) return ZT_COPY_WRITE_FAILED;
+    n -= buffered;
   }
-  return ZT_COPY_OK;
+  if (n > 0 && in->_IO_read_end != in->_IO_read_ptr) return ZTCopyBytes_FP(in, out, n, buf, bufSize);
+  const int rc = ZTPassBytes(fileno(in), outFd, n, buf, bufSize);
+  return rc == ZT_COPY_READ_FAILED ? ZT_COPY_SHORT_READ : rc;
 #else
   return ZTCopyBytes_FP(in, out, n, buf, bufSize);
 #endif

@@ -138,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
                           "DEBUG: ztdigitalfilter: DigitalFilterProc() is error = -1.\n", FlatWithK(100).substr(0, 56)},
         FilterFailureCase{"TruncatedCopy", {}, "", FlatWithK(100).substr(0, 80), true, 255,
                           "ERROR: ztdigitalfilter: page 1: the input ends inside the page data.\n",
-                          FlatWithK(100).substr(0, 56)}),
+                          FlatWithK(100).substr(0, 80)}),
     [](const ::testing::TestParamInfo<FilterFailureCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
                           Page(StepEdges(10)).substr(0, 56 + 2 * 24)},
         FilterFailureCase{"PartialHeaderEndsTheStream", {}, "QKEdgeEnhance=True", kGood.substr(0, 50), true, 0, "", ""},
         FilterFailureCase{"TruncatedCopy", {}, "", kGood.substr(0, 100), true, 255,
-                          "ERROR: ztedgeenhance: page 1: the input ends inside the page data.\n", kGood.substr(0, 56)}),
+                          "ERROR: ztedgeenhance: page 1: the input ends inside the page data.\n", kGood.substr(0, 100)}),
     [](const ::testing::TestParamInfo<FilterFailureCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -77,7 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
         FilterFailureCase{"PageStepFails", {}, "QKEdgeEnhance=True", kGood.substr(0, kGood.size() - 1), true, 3,
                           "ERROR: ztt_negate: page 1 ends early.\n", Negated(Sample(1)).substr(0, 56 + 2 * 20)},
         FilterFailureCase{"TruncatedCopy", {}, "", kGood + kGood.substr(0, 80), true, 255,
-                          "ERROR: ztt_negate: page 2: the input ends inside the page data.\n", kGood + kGood.substr(0, 56)}),
+                          "ERROR: ztt_negate: page 2: the input ends inside the page data.\n", kGood + kGood.substr(0, 80)}),
     [](const ::testing::TestParamInfo<FilterFailureCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
