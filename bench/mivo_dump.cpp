@@ -185,6 +185,26 @@ std::string RandomImage(std::mt19937& rng, size_t bpl, int height, int comps) {
   return img;
 }
 
+// The parameter set the compression filter codes a page of `width` source
+// pixels with.
+mivo::Info FilterInfo(int width, int height, bool colour, bool lead) {
+  mivo::Info info;
+  info.run_table = 1;
+  info.error_table = 1;
+  info.marker_table = mivo::MARKER_TABLE_5;
+  info.multi_stream = true;
+  info.ihdr_level = 195;
+  info.width = width / 8 * 8 + 8 + (lead ? 8 : 0);
+  info.height = height;
+  info.image_bit = colour ? 32 : 8;
+  info.initial_component = colour ? 255 : 0;
+  const int differ[5] = {1, 129, 128, 130, colour ? 131 : 8};
+  std::copy(differ, differ + 5, info.differ);
+  info.intake.source_width = width;
+  info.intake.lead_pixels = lead;
+  return info;
+}
+
 int Pick(std::mt19937& rng, std::initializer_list<int> values) {
   return *(values.begin() + rng() % values.size());
 }
@@ -201,19 +221,7 @@ void RandomCase(uint32_t seed) {
   if (filter) {
     const bool colour = rng() % 3 != 0;
     const bool lead = rng() % 2 == 0;
-    info.run_table = 1;
-    info.error_table = 1;
-    info.marker_table = mivo::MARKER_TABLE_5;
-    info.multi_stream = true;
-    info.ihdr_level = 195;
-    info.width = width / 8 * 8 + 8 + (lead ? 8 : 0);
-    info.height = height;
-    info.image_bit = colour ? 32 : 8;
-    info.initial_component = colour ? 255 : 0;
-    const int differ[5] = {1, 129, 128, 130, colour ? 131 : 8};
-    std::copy(differ, differ + 5, info.differ);
-    info.intake.source_width = width;
-    info.intake.lead_pixels = lead;
+    info = FilterInfo(width, height, colour, lead);
     std::string image = RandomImage(rng, static_cast<size_t>(width) * 4, height, 4);
     RunCase("seed" + std::to_string(seed) + (colour ? "-colour" : "-mono") + (lead ? "-lead" : ""), info, image,
             std::vector<LinePlan>(static_cast<size_t>(height)), seed);
@@ -352,20 +360,7 @@ int PageCases(const char* path, int width, int height) {
   for (int variant = 0; variant < 3; ++variant) {
     const bool colour = variant != 2;
     const bool lead = variant == 1;
-    mivo::Info info;
-    info.run_table = 1;
-    info.error_table = 1;
-    info.marker_table = mivo::MARKER_TABLE_5;
-    info.multi_stream = true;
-    info.ihdr_level = 195;
-    info.width = width / 8 * 8 + 8 + (lead ? 8 : 0);
-    info.height = height;
-    info.image_bit = colour ? 32 : 8;
-    info.initial_component = colour ? 255 : 0;
-    const int differ[5] = {1, 129, 128, 130, colour ? 131 : 8};
-    std::copy(differ, differ + 5, info.differ);
-    info.intake.source_width = width;
-    info.intake.lead_pixels = lead;
+    mivo::Info info = FilterInfo(width, height, colour, lead);
     RunCase(std::string(path) + (colour ? "-colour" : "-mono") + (lead ? "-lead" : ""), info, page,
             std::vector<LinePlan>(static_cast<size_t>(height)), 7u + static_cast<uint32_t>(variant));
   }
