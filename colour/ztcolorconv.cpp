@@ -23,6 +23,11 @@
 #include "ztraster.h"
 #include "ztrgboperation.h"
 
+#if defined(__x86_64__) && !defined(ZT_COLORCONV_GENERIC)
+#include <immintrin.h>
+#define ZT_COLORCONV_AVX2 1
+#endif
+
 namespace {
 
 constexpr size_t kChunkBytes = 1048576;  // input bytes per chunk (whole lines)
@@ -136,6 +141,13 @@ void ConvertRun(Conversion& c, const uint8_t* in, size_t pixels, uint8_t* out) {
 struct MatchedCMYK {
   int32_t low[3];                     // lowest tone result of each channel
   std::unique_ptr<uint32_t[]> axis[3];  // axis entry of tone results low .. highest
+  // For the eight-pixel path: the tone step's linear values and matrix
+  // factors (their products wrap as the prepared terms do) and each table
+  // node's C, M, Y, K bytes from the lowest byte up.
+  int32_t lin[3][256];
+  int32_t factor[9];
+  uint32_t node[DLUT_ENTRY_COUNT];
+  bool wide = false;  // the processor runs the eight-pixel path
 };
 
 // The range of a channel's tone result over all pixels: the 32-bit sum of
@@ -171,8 +183,73 @@ bool PrepareMatchedCMYK(const Conversion& c, MatchedCMYK* m) {
       m->axis[k][i] = c.lut->axis[k][c.encode[tone < 0 ? 0 : tone > 4095 ? 4095 : tone]];
     }
   }
+  for (int ch = 0; ch < 3; ++ch)
+    for (int v = 0; v < 256; ++v) m->lin[ch][v] = c.cst->lin[ch][v];
+  for (int i = 0; i < 9; ++i) m->factor[i] = c.cst->matrix[i] >> 2;
+  for (int i = 0; i < DLUT_ENTRY_COUNT; ++i) {
+    const uint64_t n = c.lut->node[i];
+    m->node[i] = static_cast<uint32_t>((n & 0xFF) | ((n >> 8) & 0xFF00) | ((n >> 16) & 0xFF0000) |
+                                       ((n >> 24) & 0xFF000000u));
+  }
+#ifdef ZT_COLORCONV_AVX2
+  m->wide = __builtin_cpu_supports("avx2");
+#endif
   return true;
 }
+
+#ifdef ZT_COLORCONV_AVX2
+// Eight pixels of the usual job at once (each 0x00BBGGRR), with the same
+// arithmetic as the pixel loop below: the tone step's wrapped products, the
+// axis entries, the tetrahedron and the four weighted nodes, each table read
+// by a gather. The results go to out, one 32-bit word per pixel.
+__attribute__((target("avx2"))) void ConvertGroupWide(const MatchedCMYK& m, const ZTPreparedLut* lut,
+                                                     const uint32_t* pixel, uint32_t* out) {
+  const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixel));
+  const __m256i byte = _mm256_set1_epi32(0xFF);
+  const __m256i r = _mm256_and_si256(px, byte);
+  const __m256i g = _mm256_and_si256(_mm256_srli_epi32(px, 8), byte);
+  const __m256i b = _mm256_srli_epi32(px, 16);
+  __m256i white = _mm256_cmpeq_epi32(px, _mm256_set1_epi32(0xFFFFFF));
+  const __m256i lr = _mm256_i32gather_epi32(m.lin[0], r, 4);
+  const __m256i lg = _mm256_i32gather_epi32(m.lin[1], g, 4);
+  const __m256i lb = _mm256_i32gather_epi32(m.lin[2], b, 4);
+  __m256i at = _mm256_setzero_si256();
+  for (int k = 0; k < 3; ++k) {
+    const __m256i sum = _mm256_add_epi32(
+        _mm256_add_epi32(_mm256_mullo_epi32(lr, _mm256_set1_epi32(m.factor[3 * k])),
+                         _mm256_mullo_epi32(lg, _mm256_set1_epi32(m.factor[3 * k + 1]))),
+        _mm256_mullo_epi32(lb, _mm256_set1_epi32(m.factor[3 * k + 2])));
+    const __m256i index = _mm256_sub_epi32(_mm256_srai_epi32(sum, 18), _mm256_set1_epi32(m.low[k]));
+    at = _mm256_add_epi32(at, _mm256_i32gather_epi32(reinterpret_cast<const int*>(m.axis[k].get()), index, 4));
+  }
+  const __m256i fraction = _mm256_srli_epi32(at, 16);
+  const __m256i base = _mm256_and_si256(at, _mm256_set1_epi32(0xFFFF));
+  white = _mm256_or_si256(white, _mm256_cmpeq_epi32(fraction, _mm256_set1_epi32(ZT_LUT_WHITE_FRACTION)));
+  const int* tetra = reinterpret_cast<const int*>(lut->tetra);
+  const __m256i weights = _mm256_i32gather_epi32(tetra, fraction, sizeof(ZTLutTetra));
+  const __m256i steps = _mm256_i32gather_epi32(tetra + 1, fraction, sizeof(ZTLutTetra));
+  const int* node = reinterpret_cast<const int*>(m.node);
+  const __m256i n0 = _mm256_i32gather_epi32(node, base, 4);
+  const __m256i n1 = _mm256_i32gather_epi32(node, _mm256_add_epi32(base, _mm256_and_si256(steps, _mm256_set1_epi32(0xFFFF))), 4);
+  const __m256i n2 = _mm256_i32gather_epi32(node, _mm256_add_epi32(base, _mm256_srli_epi32(steps, 16)), 4);
+  const __m256i n3 = _mm256_i32gather_epi32(node, _mm256_add_epi32(base, _mm256_set1_epi32(1 + 17 + 289)), 4);
+  // Each weight spread over its pixel's four bytes, then the node bytes and
+  // weights paired so that one multiply-add gives two nodes' share.
+  const __m256i spread = _mm256_setr_epi8(0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12, 0, 0, 0, 0, 4, 4, 4, 4, 8,
+                                          8, 8, 8, 12, 12, 12, 12);
+  const __m256i w0 = _mm256_shuffle_epi8(weights, spread);
+  const __m256i w1 = _mm256_shuffle_epi8(weights, _mm256_add_epi8(spread, _mm256_set1_epi8(1)));
+  const __m256i w2 = _mm256_shuffle_epi8(weights, _mm256_add_epi8(spread, _mm256_set1_epi8(2)));
+  const __m256i w3 = _mm256_shuffle_epi8(weights, _mm256_add_epi8(spread, _mm256_set1_epi8(3)));
+  const __m256i low = _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpacklo_epi8(n0, n1), _mm256_unpacklo_epi8(w0, w1)),
+                                       _mm256_maddubs_epi16(_mm256_unpacklo_epi8(n2, n3), _mm256_unpacklo_epi8(w2, w3)));
+  const __m256i high = _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpackhi_epi8(n0, n1), _mm256_unpackhi_epi8(w0, w1)),
+                                        _mm256_maddubs_epi16(_mm256_unpackhi_epi8(n2, n3), _mm256_unpackhi_epi8(w2, w3)));
+  const __m256i result = _mm256_andnot_si256(
+      white, _mm256_packus_epi16(_mm256_srli_epi16(low, 4), _mm256_srli_epi16(high, 4)));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), result);
+}
+#endif
 
 // ConvertRun<4> for that job: same results. Pixels go in groups of eight:
 // a group that only repeats the pixel before it (text, flat areas) takes
@@ -238,6 +315,110 @@ void ConvertRunMatchedCMYK(const Conversion& c, const MatchedCMYK& m, const uint
     }
   }
 }
+
+#ifdef ZT_COLORCONV_AVX2
+// For each set of eight flags, the positions of the set flags in order
+// (then zeros): picks the flagged lanes of eight to the front.
+struct CompressTable {
+  uint32_t order[256][8];
+  constexpr CompressTable() : order{} {
+    for (unsigned mask = 0; mask < 256; ++mask) {
+      unsigned n = 0;
+      for (unsigned lane = 0; lane < 8; ++lane)
+        if (mask & (1u << lane)) order[mask][n++] = lane;
+    }
+  }
+  const uint32_t* operator[](unsigned mask) const { return order[mask]; }
+};
+constexpr CompressTable kCompress;
+
+inline size_t RecentSlot(uint32_t pixel) { return (pixel * 0x9E3779B1u) >> (32 - kRecentBits); }
+
+// ConvertRunMatchedCMYK on processors with the eight-pixel path: same
+// results, in segments of the run. First each pixel takes the result in its
+// colour memo entry and is listed when the entry holds another colour (a
+// branch on it would fail too often to pay); then the listed pixels are
+// converted eight at a time, their results put in place and in the memo;
+// last the groups of eight that only repeat the pixel before them are filled.
+__attribute__((target("avx2"))) void ConvertRunMatchedCMYKWide(const Conversion& c, const MatchedCMYK& m,
+                                                              const uint8_t* in, size_t pixels, uint8_t* out) {
+  constexpr size_t kGroup = 8, kSegment = 2048;
+  uint32_t missPixel[kSegment + kGroup], missAt[kSegment + kGroup], repeatAt[kSegment / kGroup], results[kGroup];
+  uint64_t* recent = c.recent;
+  const __m256i threeToFour = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1, 3, 4, 5,
+                                               -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m256i hashFactor = _mm256_set1_epi32(static_cast<int>(0x9E3779B1u));
+  const __m256i keyBit = _mm256_set1_epi32(0x1000000);
+  for (size_t start = 0; start < pixels; start += kSegment) {
+    const size_t end = std::min(pixels, start + kSegment);
+    size_t misses = 0, repeats = 0;
+    for (size_t i = start; i < end;) {
+      const uint8_t* p = in + 3 * i;
+      if (i > 0 && end - i >= kGroup && memcmp(p, p - 3, 3 * kGroup) == 0) {
+        repeatAt[repeats++] = static_cast<uint32_t>(i);
+        i += kGroup;
+        continue;
+      }
+      if (pixels - i >= kGroup + 2) {
+        // Eight pixels with their memo entries: read by two gathers, the
+        // results stored as they are and the pixels whose entries hold
+        // another colour appended to the list.
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12));
+        const __m256i px = _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1),
+                                               threeToFour);
+        const __m256i slot = _mm256_srli_epi32(_mm256_mullo_epi32(px, hashFactor), 32 - kRecentBits);
+        const long long* base = reinterpret_cast<const long long*>(recent);
+        const __m256 low = _mm256_castsi256_ps(_mm256_i32gather_epi64(base, _mm256_castsi256_si128(slot), 8));
+        const __m256 high = _mm256_castsi256_ps(_mm256_i32gather_epi64(base, _mm256_extracti128_si256(slot, 1), 8));
+        const __m256i results = _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(low, high, 0x88)), 0xD8);
+        const __m256i keys = _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(low, high, 0xDD)), 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i), results);
+        const unsigned missed = static_cast<unsigned>(
+            ~_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(keys, _mm256_or_si256(px, keyBit))))) & 0xFF;
+        const __m256i order = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kCompress[missed]));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(missPixel + misses), _mm256_permutevar8x32_epi32(px, order));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(missAt + misses),
+                            _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(i)), order));
+        misses += static_cast<size_t>(__builtin_popcount(missed));
+        i += kGroup;
+        continue;
+      }
+      const size_t count = std::min(end - i, kGroup);
+      for (size_t k = 0; k < count; ++k, ++i, p += 3) {
+        uint32_t v;
+        memcpy(&v, p, sizeof v);
+        v &= 0xFFFFFFu;
+        if (i + kAhead < pixels) {
+          uint32_t ahead;
+          memcpy(&ahead, p + 3 * kAhead, sizeof ahead);
+          __builtin_prefetch(&recent[RecentSlot(ahead & 0xFFFFFFu)]);
+        }
+        const uint64_t e = recent[RecentSlot(v)];
+        const uint32_t result = static_cast<uint32_t>(e);
+        memcpy(out + 4 * i, &result, 4);
+        missPixel[misses] = v;
+        missAt[misses] = static_cast<uint32_t>(i);
+        misses += (e >> 32) != (v | 0x1000000u);
+      }
+    }
+    for (size_t k = misses; k % kGroup != 0; ++k) missPixel[k] = 0;
+    for (size_t k = 0; k < misses; k += kGroup) {
+      ConvertGroupWide(m, c.lut, missPixel + k, results);
+      const size_t count = std::min(misses - k, kGroup);
+      for (size_t j = 0; j < count; ++j) {
+        const uint32_t v = missPixel[k + j];
+        memcpy(out + 4 * static_cast<size_t>(missAt[k + j]), &results[j], 4);
+        recent[RecentSlot(v)] = (static_cast<uint64_t>(v | 0x1000000u) << 32) | results[j];
+      }
+    }
+    for (size_t k = 0; k < repeats; ++k) {
+      uint8_t* o = out + 4 * static_cast<size_t>(repeatAt[k]);
+      for (size_t j = 0; j < kGroup; ++j) memcpy(o + 4 * j, o - 4, 4);
+    }
+  }
+}
+#endif
 
 int OutputBytesPerPixel(OutputKind kind) { return kind == OUTPUT_CMYK ? 4 : kind == OUTPUT_RGB ? 3 : 1; }
 
@@ -325,10 +506,18 @@ int ConvertPage(FILE* in, FILE* out, const ZTRasterHeader& header, Conversion& c
     const size_t pixels = bytes / 3;
     switch (c.kind) {
       case OUTPUT_CMYK:
-        if (c.matchedCMYK)
+        if (c.matchedCMYK) {
+#ifdef ZT_COLORCONV_AVX2
+          if (c.matchedCMYK->wide) {
+            ConvertRunMatchedCMYKWide(c, *c.matchedCMYK, buffers.in.get(), pixels, buffers.out.get());
+            break;
+          }
+#endif
           ConvertRunMatchedCMYK(c, *c.matchedCMYK, buffers.in.get(), pixels, buffers.out.get());
-        else
+        }
+        else {
           ConvertRun<4>(c, buffers.in.get(), pixels, buffers.out.get());
+        }
         break;
       case OUTPUT_RGB: ConvertRun<3>(c, buffers.in.get(), pixels, buffers.out.get()); break;
       case OUTPUT_GREY: ConvertRun<1>(c, buffers.in.get(), pixels, buffers.out.get()); break;

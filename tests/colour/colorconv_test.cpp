@@ -37,12 +37,13 @@ struct Outcome {
   std::vector<ParsedPage> pages;
 };
 
-Outcome Convert(const std::string& ppdText, const std::string& options, const std::string& input) {
+Outcome Convert(const std::string& ppdText, const std::string& options, const std::string& input,
+                const std::string& program = "ztcolorconv") {
   TempFile ppd(ppdText, ".ppd");
   RunOptions opts;
   opts.ppd = ppd.path();
   Outcome run;
-  run.r = RunFilter(FilterArgv("ztcolorconv", options), input, opts);
+  run.r = RunFilter(FilterArgv(program, options), input, opts);
   run.pages = ParseStream(run.r.out);
   return run;
 }
@@ -298,6 +299,29 @@ TEST(ColourConv, ChunksAndGrowingLines) {
   EXPECT_EQ(run.pages[0].data == want.Convert(a), true);
   EXPECT_EQ(run.pages[1].data == want.Convert(b), true);
   EXPECT_EQ(run.pages[2].data, want.Convert(c));
+  ReleaseDlbInfo();
+}
+
+TEST(ColourConv, WideAndPortablePathsAgree) {
+  // Lines longer than a segment of the wide path, colours met again after
+  // other colours took their memo entries, and a page too short for a group
+  // of eight; ztcolorconv_generic is built without the wide path.
+  const std::string a = MixedPixels(3100 * 3, 21), b = MixedPixels(9, 22);
+  std::string again = a.substr(0, 3 * 3100);
+  const std::string stream = RgbPage(3100, 3, a) + RgbPage(3100, 1, again) + RgbPage(3, 3, b);
+  for (const char* options : {"", "QKDocumentType=Photo"}) {
+    SCOPED_TRACE(options);
+    Expected want(Expected::CMYK, true, 22);
+    want.UseRecord(ModelRecord(options[0] ? 4 : 1));
+    for (const char* program : {"ztcolorconv", "ztcolorconv_generic"}) {
+      Outcome run = Convert(ModelPPD(), options, stream, program);
+      ASSERT_EQ(run.r.status, 0) << program << run.r.err;
+      ASSERT_EQ(run.pages.size(), 3u) << program;
+      EXPECT_TRUE(run.pages[0].data == want.Convert(a)) << program;
+      EXPECT_TRUE(run.pages[1].data == want.Convert(again)) << program;
+      EXPECT_EQ(run.pages[2].data, want.Convert(b)) << program;
+    }
+  }
   ReleaseDlbInfo();
 }
 
