@@ -146,6 +146,9 @@ struct MatchedCMYK {
   // node's C, M, Y, K bytes from the lowest byte up.
   int32_t lin[3][256];
   int32_t factor[9];
+  // Per tone result as axis[], but the fraction of channel k kept alone in
+  // bits 16 + 5k up: the sum of the three gives the cell and all fractions.
+  std::unique_ptr<uint32_t[]> fractions[3];
   uint32_t node[DLUT_ENTRY_COUNT];
   bool wide = false;  // the processor runs the eight-pixel path
 };
@@ -177,10 +180,14 @@ bool PrepareMatchedCMYK(const Conversion& c, MatchedCMYK* m) {
     if (!ToneRange(*c.cstRows, k, &m->low[k], &high)) return false;
     const size_t count = static_cast<size_t>(high - m->low[k]) + 1;
     m->axis[k].reset(new (std::nothrow) uint32_t[count]);
-    if (!m->axis[k]) return false;
+    m->fractions[k].reset(new (std::nothrow) uint32_t[count]);
+    if (!m->axis[k] || !m->fractions[k]) return false;
+    static constexpr unsigned kStep[3] = {1, 17, 289};
     for (size_t i = 0; i < count; ++i) {
       const int32_t tone = m->low[k] + static_cast<int32_t>(i);
-      m->axis[k][i] = c.lut->axis[k][c.encode[tone < 0 ? 0 : tone > 4095 ? 4095 : tone]];
+      const uint8_t v = c.encode[tone < 0 ? 0 : tone > 4095 ? 4095 : tone];
+      m->axis[k][i] = c.lut->axis[k][v];
+      m->fractions[k][i] = (v >> 4) * kStep[k] | (v == 255 ? 16u : v & 15u) << (16 + 5 * k);
     }
   }
   for (int ch = 0; ch < 3; ++ch)
@@ -200,10 +207,9 @@ bool PrepareMatchedCMYK(const Conversion& c, MatchedCMYK* m) {
 #ifdef ZT_COLORCONV_AVX2
 // Eight pixels of the usual job at once (each 0x00BBGGRR), with the same
 // arithmetic as the pixel loop below: the tone step's wrapped products, the
-// axis entries, the tetrahedron and the four weighted nodes, each table read
-// by a gather. The results go to out, one 32-bit word per pixel.
-__attribute__((target("avx2"))) void ConvertGroupWide(const MatchedCMYK& m, const ZTPreparedLut* lut,
-                                                     const uint32_t* pixel, uint32_t* out) {
+// axis entries, the tetrahedron of the fractions and the four weighted
+// nodes. The results go to out, one 32-bit word per pixel.
+__attribute__((target("avx2"))) void ConvertGroupWide(const MatchedCMYK& m, const uint32_t* pixel, uint32_t* out) {
   const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixel));
   const __m256i byte = _mm256_set1_epi32(0xFF);
   const __m256i r = _mm256_and_si256(px, byte);
@@ -215,23 +221,40 @@ __attribute__((target("avx2"))) void ConvertGroupWide(const MatchedCMYK& m, cons
   const __m256i lb = _mm256_i32gather_epi32(m.lin[2], b, 4);
   __m256i at = _mm256_setzero_si256();
   for (int k = 0; k < 3; ++k) {
-    const __m256i sum = _mm256_add_epi32(
-        _mm256_add_epi32(_mm256_mullo_epi32(lr, _mm256_set1_epi32(m.factor[3 * k])),
-                         _mm256_mullo_epi32(lg, _mm256_set1_epi32(m.factor[3 * k + 1]))),
-        _mm256_mullo_epi32(lb, _mm256_set1_epi32(m.factor[3 * k + 2])));
+    const __m256i sum =
+        _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(lr, _mm256_set1_epi32(m.factor[3 * k])),
+                                          _mm256_mullo_epi32(lg, _mm256_set1_epi32(m.factor[3 * k + 1]))),
+                         _mm256_mullo_epi32(lb, _mm256_set1_epi32(m.factor[3 * k + 2])));
     const __m256i index = _mm256_sub_epi32(_mm256_srai_epi32(sum, 18), _mm256_set1_epi32(m.low[k]));
-    at = _mm256_add_epi32(at, _mm256_i32gather_epi32(reinterpret_cast<const int*>(m.axis[k].get()), index, 4));
+    at = _mm256_add_epi32(at, _mm256_i32gather_epi32(reinterpret_cast<const int*>(m.fractions[k].get()), index, 4));
   }
-  const __m256i fraction = _mm256_srli_epi32(at, 16);
+  // The tetrahedron: fractions by size, each axis step chosen as the
+  // prepared tables choose it (the larger of equal fractions is the earlier
+  // axis), the weights from the differences.
+  const __m256i fractionMask = _mm256_set1_epi32(31);
+  const __m256i fr = _mm256_and_si256(_mm256_srli_epi32(at, 16), fractionMask);
+  const __m256i fg = _mm256_and_si256(_mm256_srli_epi32(at, 21), fractionMask);
+  const __m256i fb = _mm256_srli_epi32(at, 26);
   const __m256i base = _mm256_and_si256(at, _mm256_set1_epi32(0xFFFF));
-  white = _mm256_or_si256(white, _mm256_cmpeq_epi32(fraction, _mm256_set1_epi32(ZT_LUT_WHITE_FRACTION)));
-  const int* tetra = reinterpret_cast<const int*>(lut->tetra);
-  const __m256i weights = _mm256_i32gather_epi32(tetra, fraction, sizeof(ZTLutTetra));
-  const __m256i steps = _mm256_i32gather_epi32(tetra + 1, fraction, sizeof(ZTLutTetra));
+  white =
+      _mm256_or_si256(white, _mm256_cmpeq_epi32(_mm256_srli_epi32(at, 16), _mm256_set1_epi32(16 | 16 << 5 | 16 << 10)));
+  const __m256i stepR = _mm256_set1_epi32(1), stepG = _mm256_set1_epi32(17), stepB = _mm256_set1_epi32(289);
+  const __m256i gLarger = _mm256_cmpgt_epi32(fg, fr);
+  const __m256i maxRG = _mm256_max_epi32(fr, fg), minRG = _mm256_min_epi32(fr, fg);
+  const __m256i stepMax =
+      _mm256_blendv_epi8(_mm256_blendv_epi8(stepR, stepG, gLarger), stepB, _mm256_cmpgt_epi32(fb, maxRG));
+  const __m256i stepMin =
+      _mm256_blendv_epi8(_mm256_blendv_epi8(stepG, stepR, gLarger), stepB, _mm256_cmpgt_epi32(minRG, fb));
+  const __m256i f1 = _mm256_max_epi32(maxRG, fb), f3 = _mm256_min_epi32(minRG, fb);
+  const __m256i f2 = _mm256_sub_epi32(_mm256_add_epi32(_mm256_add_epi32(fr, fg), fb), _mm256_add_epi32(f1, f3));
+  const __m256i weights = _mm256_or_si256(
+      _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(16), f1), _mm256_slli_epi32(_mm256_sub_epi32(f1, f2), 8)),
+      _mm256_or_si256(_mm256_slli_epi32(_mm256_sub_epi32(f2, f3), 16), _mm256_slli_epi32(f3, 24)));
   const int* node = reinterpret_cast<const int*>(m.node);
   const __m256i n0 = _mm256_i32gather_epi32(node, base, 4);
-  const __m256i n1 = _mm256_i32gather_epi32(node, _mm256_add_epi32(base, _mm256_and_si256(steps, _mm256_set1_epi32(0xFFFF))), 4);
-  const __m256i n2 = _mm256_i32gather_epi32(node, _mm256_add_epi32(base, _mm256_srli_epi32(steps, 16)), 4);
+  const __m256i n1 = _mm256_i32gather_epi32(node, _mm256_add_epi32(base, stepMax), 4);
+  const __m256i n2 = _mm256_i32gather_epi32(
+      node, _mm256_sub_epi32(_mm256_add_epi32(base, _mm256_set1_epi32(1 + 17 + 289)), stepMin), 4);
   const __m256i n3 = _mm256_i32gather_epi32(node, _mm256_add_epi32(base, _mm256_set1_epi32(1 + 17 + 289)), 4);
   // Each weight spread over its pixel's four bytes, then the node bytes and
   // weights paired so that one multiply-add gives two nodes' share.
@@ -241,12 +264,14 @@ __attribute__((target("avx2"))) void ConvertGroupWide(const MatchedCMYK& m, cons
   const __m256i w1 = _mm256_shuffle_epi8(weights, _mm256_add_epi8(spread, _mm256_set1_epi8(1)));
   const __m256i w2 = _mm256_shuffle_epi8(weights, _mm256_add_epi8(spread, _mm256_set1_epi8(2)));
   const __m256i w3 = _mm256_shuffle_epi8(weights, _mm256_add_epi8(spread, _mm256_set1_epi8(3)));
-  const __m256i low = _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpacklo_epi8(n0, n1), _mm256_unpacklo_epi8(w0, w1)),
-                                       _mm256_maddubs_epi16(_mm256_unpacklo_epi8(n2, n3), _mm256_unpacklo_epi8(w2, w3)));
-  const __m256i high = _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpackhi_epi8(n0, n1), _mm256_unpackhi_epi8(w0, w1)),
-                                        _mm256_maddubs_epi16(_mm256_unpackhi_epi8(n2, n3), _mm256_unpackhi_epi8(w2, w3)));
-  const __m256i result = _mm256_andnot_si256(
-      white, _mm256_packus_epi16(_mm256_srli_epi16(low, 4), _mm256_srli_epi16(high, 4)));
+  const __m256i low =
+      _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpacklo_epi8(n0, n1), _mm256_unpacklo_epi8(w0, w1)),
+                       _mm256_maddubs_epi16(_mm256_unpacklo_epi8(n2, n3), _mm256_unpacklo_epi8(w2, w3)));
+  const __m256i high =
+      _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpackhi_epi8(n0, n1), _mm256_unpackhi_epi8(w0, w1)),
+                       _mm256_maddubs_epi16(_mm256_unpackhi_epi8(n2, n3), _mm256_unpackhi_epi8(w2, w3)));
+  const __m256i result =
+      _mm256_andnot_si256(white, _mm256_packus_epi16(_mm256_srli_epi16(low, 4), _mm256_srli_epi16(high, 4)));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), result);
 }
 #endif
@@ -259,8 +284,7 @@ __attribute__((target("avx2"))) void ConvertGroupWide(const MatchedCMYK& m, cons
 // pixel repeats, and a branch on it would cost more than the lookup. The
 // input buffer holds one byte past the pixels, so that each pixel is read as
 // one 32-bit word.
-void ConvertRunMatchedCMYK(const Conversion& c, const MatchedCMYK& m, const uint8_t* in, size_t pixels,
-                           uint8_t* out) {
+void ConvertRunMatchedCMYK(const Conversion& c, const MatchedCMYK& m, const uint8_t* in, size_t pixels, uint8_t* out) {
   const cil_CSTRows* rows = c.cstRows;
   const ZTPreparedLut* lut = c.lut;
   // A pixel of 0 gives the tone 0 in every channel, so each range holds 0
@@ -341,12 +365,12 @@ inline size_t RecentSlot(uint32_t pixel) { return (pixel * 0x9E3779B1u) >> (32 -
 // converted eight at a time, their results put in place and in the memo;
 // last the groups of eight that only repeat the pixel before them are filled.
 __attribute__((target("avx2"))) void ConvertRunMatchedCMYKWide(const Conversion& c, const MatchedCMYK& m,
-                                                              const uint8_t* in, size_t pixels, uint8_t* out) {
+                                                               const uint8_t* in, size_t pixels, uint8_t* out) {
   constexpr size_t kGroup = 8, kSegment = 2048;
   uint32_t missPixel[kSegment + kGroup], missAt[kSegment + kGroup], repeatAt[kSegment / kGroup], results[kGroup];
   uint64_t* recent = c.recent;
-  const __m256i threeToFour = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1, 3, 4, 5,
-                                               -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m256i threeToFour = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1, 3, 4,
+                                               5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
   const __m256i hashFactor = _mm256_set1_epi32(static_cast<int>(0x9E3779B1u));
   const __m256i keyBit = _mm256_set1_epi32(0x1000000);
   for (size_t start = 0; start < pixels; start += kSegment) {
@@ -360,22 +384,27 @@ __attribute__((target("avx2"))) void ConvertRunMatchedCMYKWide(const Conversion&
         continue;
       }
       if (pixels - i >= kGroup + 2) {
-        // Eight pixels with their memo entries: read by two gathers, the
+        // Eight pixels with their memo entries: the entries read one by one,
         // results stored as they are and the pixels whose entries hold
         // another colour appended to the list.
         const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12));
-        const __m256i px = _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1),
-                                               threeToFour);
+        const __m256i px =
+            _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1), threeToFour);
         const __m256i slot = _mm256_srli_epi32(_mm256_mullo_epi32(px, hashFactor), 32 - kRecentBits);
+        alignas(32) uint32_t slots[kGroup];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(slots), slot);
         const long long* base = reinterpret_cast<const long long*>(recent);
-        const __m256 low = _mm256_castsi256_ps(_mm256_i32gather_epi64(base, _mm256_castsi256_si128(slot), 8));
-        const __m256 high = _mm256_castsi256_ps(_mm256_i32gather_epi64(base, _mm256_extracti128_si256(slot, 1), 8));
+        const __m256 low =
+            _mm256_castsi256_ps(_mm256_setr_epi64x(base[slots[0]], base[slots[1]], base[slots[2]], base[slots[3]]));
+        const __m256 high =
+            _mm256_castsi256_ps(_mm256_setr_epi64x(base[slots[4]], base[slots[5]], base[slots[6]], base[slots[7]]));
         const __m256i results = _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(low, high, 0x88)), 0xD8);
         const __m256i keys = _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(low, high, 0xDD)), 0xD8);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i), results);
-        const unsigned missed = static_cast<unsigned>(
-            ~_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(keys, _mm256_or_si256(px, keyBit))))) & 0xFF;
+        const unsigned missed = static_cast<unsigned>(~_mm256_movemask_ps(
+                                    _mm256_castsi256_ps(_mm256_cmpeq_epi32(keys, _mm256_or_si256(px, keyBit))))) &
+                                0xFF;
         const __m256i order = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kCompress[missed]));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(missPixel + misses), _mm256_permutevar8x32_epi32(px, order));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(missAt + misses),
@@ -404,7 +433,7 @@ __attribute__((target("avx2"))) void ConvertRunMatchedCMYKWide(const Conversion&
     }
     for (size_t k = misses; k % kGroup != 0; ++k) missPixel[k] = 0;
     for (size_t k = 0; k < misses; k += kGroup) {
-      ConvertGroupWide(m, c.lut, missPixel + k, results);
+      ConvertGroupWide(m, missPixel + k, results);
       const size_t count = std::min(misses - k, kGroup);
       for (size_t j = 0; j < count; ++j) {
         const uint32_t v = missPixel[k + j];
