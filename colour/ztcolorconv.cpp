@@ -363,7 +363,7 @@ inline size_t RecentSlot(uint32_t pixel) { return (pixel * 0x9E3779B1u) >> (32 -
 // colour memo entry and is listed when the entry holds another colour (a
 // branch on it would fail too often to pay); then the listed pixels are
 // converted eight at a time, their results put in place and in the memo;
-// last the groups of eight that only repeat the pixel before them are filled.
+// last the groups of eight that only repeat a pixel of the list are filled.
 __attribute__((target("avx2"))) void ConvertRunMatchedCMYKWide(const Conversion& c, const MatchedCMYK& m,
                                                                const uint8_t* in, size_t pixels, uint8_t* out) {
   constexpr size_t kGroup = 8, kSegment = 2048;
@@ -376,10 +376,18 @@ __attribute__((target("avx2"))) void ConvertRunMatchedCMYKWide(const Conversion&
   for (size_t start = 0; start < pixels; start += kSegment) {
     const size_t end = std::min(pixels, start + kSegment);
     size_t misses = 0, repeats = 0;
+    // Whether the pixel before i has its result in place (it is not listed).
+    bool lastKnown = start > 0;
     for (size_t i = start; i < end;) {
       const uint8_t* p = in + 3 * i;
       if (i > 0 && end - i >= kGroup && memcmp(p, p - 3, 3 * kGroup) == 0) {
-        repeatAt[repeats++] = static_cast<uint32_t>(i);
+        if (lastKnown) {
+          uint32_t last;
+          memcpy(&last, out + 4 * (i - 1), 4);
+          _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i), _mm256_set1_epi32(static_cast<int>(last)));
+        } else {
+          repeatAt[repeats++] = static_cast<uint32_t>(i);
+        }
         i += kGroup;
         continue;
       }
@@ -410,6 +418,7 @@ __attribute__((target("avx2"))) void ConvertRunMatchedCMYKWide(const Conversion&
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(missAt + misses),
                             _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(i)), order));
         misses += static_cast<size_t>(__builtin_popcount(missed));
+        lastKnown = !(missed & 0x80);
         i += kGroup;
         continue;
       }
@@ -428,7 +437,8 @@ __attribute__((target("avx2"))) void ConvertRunMatchedCMYKWide(const Conversion&
         memcpy(out + 4 * i, &result, 4);
         missPixel[misses] = v;
         missAt[misses] = static_cast<uint32_t>(i);
-        misses += (e >> 32) != (v | 0x1000000u);
+        lastKnown = (e >> 32) == (v | 0x1000000u);
+        misses += !lastKnown;
       }
     }
     for (size_t k = misses; k % kGroup != 0; ++k) missPixel[k] = 0;
