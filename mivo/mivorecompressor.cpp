@@ -17,8 +17,6 @@ namespace {
 // Pixels of room before and after every line held, so that the referers of
 // the first and last image pixel and the four-pixel loads read storage.
 constexpr int kLineGuard = 8;
-// Pixels prepared at a time.
-constexpr int kChunk = 256;
 // Share of the target a first pass aims at; each step aims this much lower.
 constexpr double kAim = 0.97;
 constexpr double kAimStep = 0.06;
@@ -52,18 +50,6 @@ inline __m128i Select(__m128i mask, __m128i a, __m128i b) {
   return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
 }
 
-// Rows to columns: lane j of row i becomes lane i of row j.
-inline void Transpose4(__m128i r[4]) {
-  const __m128i t0 = _mm_unpacklo_epi32(r[0], r[1]);
-  const __m128i t1 = _mm_unpacklo_epi32(r[2], r[3]);
-  const __m128i t2 = _mm_unpackhi_epi32(r[0], r[1]);
-  const __m128i t3 = _mm_unpackhi_epi32(r[2], r[3]);
-  r[0] = _mm_unpacklo_epi64(t0, t1);
-  r[1] = _mm_unpackhi_epi64(t0, t1);
-  r[2] = _mm_unpacklo_epi64(t2, t3);
-  r[3] = _mm_unpackhi_epi64(t2, t3);
-}
-
 inline bool Within(uint32_t a, uint32_t b, int t) {
   const __m128i va = _mm_cvtsi32_si128(static_cast<int>(a));
   const __m128i vb = _mm_cvtsi32_si128(static_cast<int>(b));
@@ -80,122 +66,35 @@ inline bool Within(uint32_t a, uint32_t b, int t) {
 }
 #endif
 
-// Offsets on the line above of the four referers there, in the order they
-// are preferred: straight above, one left, one right, two right.
-constexpr int kUpOffset[4] = {0, -1, 1, 2};
-
-// For the pixels x0 .. x0 + n - 1: the value each takes when the pixel to
-// its left does not serve (the first pixel of the line above within the
-// tolerance, else the pixel itself), and whether the left pixel may serve
-// (not inside a flat area, which stays exact).
-void PrepareChunk(const uint32_t* orig, const uint32_t* orig_up, const uint32_t* orig_down, const uint32_t* up,
-                  int x0, int n, int tolerance, uint32_t* fallback, uint32_t* left_ok) {
-  int i = 0;
-#if defined(__SSE2__)
-  const __m128i t = _mm_set1_epi8(static_cast<char>(tolerance));
-  for (; i + 4 <= n; i += 4) {
-    const int x = x0 + i;
-    const __m128i o = Load4(orig + x);
-    const __m128i flat = _mm_and_si128(
-        _mm_and_si128(_mm_cmpeq_epi32(o, Load4(orig + x - 1)), _mm_cmpeq_epi32(o, Load4(orig + x + 1))),
-        _mm_and_si128(_mm_cmpeq_epi32(o, Load4(orig_up + x)), _mm_cmpeq_epi32(o, Load4(orig_down + x))));
-    __m128i v = o;
-    for (int r = 3; r >= 0; --r) {
-      const __m128i u = Load4(up + x + kUpOffset[r]);
-      v = Select(WithinLanes(o, u, t), u, v);
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(fallback + i), Select(flat, o, v));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(left_ok + i), _mm_andnot_si128(flat, _mm_set1_epi32(-1)));
-  }
-#endif
-  for (; i < n; ++i) {
-    const int x = x0 + i;
-    const uint32_t o = orig[x];
-    const bool flat = o == orig[x - 1] && o == orig[x + 1] && o == orig_up[x] && o == orig_down[x];
-    uint32_t v = o;
-    for (int r = 3; r >= 0; --r)
-      if (Within(o, up[x + kUpOffset[r]], tolerance)) v = up[x + kUpOffset[r]];
-    fallback[i] = flat ? o : v;
-    left_ok[i] = flat ? 0 : ~0u;
-  }
-}
-
-// All-ones when the left pixel serves pixel o: allowed and within t.
-inline uint32_t LeftServes(uint32_t o, uint32_t left, uint32_t allowed, int t) {
-  return allowed & (0u - static_cast<uint32_t>(Within(o, left, t)));
-}
-
-// Builds the new pixels first .. end - 1 of a line: a pixel inside a flat
-// area stays; otherwise it repeats the new pixel to its left, else the first
-// pixel of the line above, when that lies within the tolerance; otherwise it
-// stays. Each pixel waits for its left neighbour, so the line is cut into
-// kChains pieces worked on side by side (one per vector lane); the first
-// pixel of a piece does not look to its left.
+// Builds the new pixels first .. end - 1 of a line: a pixel takes the new
+// pixel straight above it when that lies within the tolerance and the pixel
+// is not inside a flat area; otherwise it stays. Stretches of such pixels
+// continue a run of the line above, which the encoder follows with one
+// decision per stretch; the strongest tolerance collapses the line into a
+// single run of its first pixel.
 void ReplaceLine(const uint32_t* orig, const uint32_t* orig_up, const uint32_t* orig_down, const uint32_t* up,
                  uint32_t* out, int first, int end, int tolerance) {
   if (tolerance >= kFullTolerance) {
     for (int x = first; x < end; ++x) out[x] = out[x - 1];
     return;
   }
-  constexpr int kChains = 4;
-  uint32_t fallback[kChains][kChunk];
-  uint32_t leftOk[kChains][kChunk];
-  const int piece = (end - first + kChains - 1) / kChains;
-  int start[kChains], count[kChains];
-  uint32_t left[kChains];
-  for (int j = 0; j < kChains; ++j) {
-    start[j] = std::min(end, first + j * piece);
-    left[j] = out[start[j] - 1];
-  }
-  for (int c = 0; c < piece; c += kChunk) {
-    int common = kChunk;
-    for (int j = 0; j < kChains; ++j) {
-      const int from = start[j] + c;
-      const int to = std::min({end, start[j] + piece, from + kChunk});
-      count[j] = std::max(0, to - from);
-      common = std::min(common, count[j]);
-      PrepareChunk(orig, orig_up, orig_down, up, from, count[j], tolerance, fallback[j], leftOk[j]);
-      if (c == 0 && j > 0 && count[j] > 0) leftOk[j][0] = 0;
-    }
-    int i = 0;
+  int x = first;
 #if defined(__SSE2__)
-    // Four steps of the four pieces at a time, one piece per lane.
-    const __m128i t = _mm_set1_epi8(static_cast<char>(tolerance));
-    __m128i chain = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left));
-    for (; i + 4 <= common; i += 4) {
-      __m128i o[kChains], f[kChains], k[kChains];
-      for (int j = 0; j < kChains; ++j) {
-        o[j] = Load4(orig + start[j] + c + i);
-        f[j] = Load4(fallback[j] + i);
-        k[j] = Load4(leftOk[j] + i);
-      }
-      Transpose4(o);
-      Transpose4(f);
-      Transpose4(k);
-      for (int step = 0; step < 4; ++step) {
-        chain = Select(_mm_and_si128(WithinLanes(o[step], chain, t), k[step]), chain, f[step]);
-        o[step] = chain;
-      }
-      Transpose4(o);
-      for (int j = 0; j < kChains; ++j) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + start[j] + c + i), o[j]);
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(left), chain);
+  const __m128i t = _mm_set1_epi8(static_cast<char>(tolerance));
+  for (; x + 4 <= end; x += 4) {
+    const __m128i o = Load4(orig + x);
+    const __m128i u = Load4(up + x);
+    const __m128i flat = _mm_and_si128(
+        _mm_and_si128(_mm_cmpeq_epi32(o, Load4(orig + x - 1)), _mm_cmpeq_epi32(o, Load4(orig + x + 1))),
+        _mm_and_si128(_mm_cmpeq_epi32(o, Load4(orig_up + x)), _mm_cmpeq_epi32(o, Load4(orig_down + x))));
+    const __m128i take = _mm_andnot_si128(flat, WithinLanes(o, u, t));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), Select(take, u, o));
+  }
 #endif
-    for (; i < common; ++i) {
-      for (int j = 0; j < kChains; ++j) {
-        const int x = start[j] + c + i;
-        const uint32_t keep = LeftServes(orig[x], left[j], leftOk[j][i], tolerance);
-        left[j] = (keep & left[j]) | (~keep & fallback[j][i]);
-        out[x] = left[j];
-      }
-    }
-    for (int j = 0; j < kChains; ++j)
-      for (int k = i; k < count[j]; ++k) {
-        const int x = start[j] + c + k;
-        const uint32_t keep = LeftServes(orig[x], left[j], leftOk[j][k], tolerance);
-        left[j] = (keep & left[j]) | (~keep & fallback[j][k]);
-        out[x] = left[j];
-      }
+  for (; x < end; ++x) {
+    const uint32_t o = orig[x];
+    const bool flat = o == orig[x - 1] && o == orig[x + 1] && o == orig_up[x] && o == orig_down[x];
+    out[x] = !flat && Within(o, up[x], tolerance) ? up[x] : o;
   }
 }
 

@@ -5,10 +5,10 @@
 // referers (the pixel to the left, or one of four pixels on the line above)
 // and dearly when it must code it as prediction errors. The recompressor
 // decodes the page line by line and, within the image columns, replaces a
-// pixel by the new pixel to its left, or else by the first of the pixels
-// above (straight above, one left, one right, two right), when every
-// component of the two differs by at most the current tolerance; runs of
-// such pixels are what the encoder then codes in a few bits. Every other
+// pixel by the new pixel straight above it when every component of the two
+// differs by at most the current tolerance; stretches of such pixels extend
+// runs of the line above, which the encoder codes in a few bits and follows
+// with one decision per stretch, so the pass stays cheap. Every other
 // pixel stays exactly as it was. So:
 //   - no sample moves by more than the tolerance, and edges that are
 //     steeper than it keep their place and values;
