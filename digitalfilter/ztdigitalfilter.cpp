@@ -63,7 +63,7 @@ int FilterPage(FILE* in, FILE* out, const ZTRasterHeader* header, int page) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  static const ZTImageFilterSpec spec = {
+  static const ZTImageFilterDesc desc = {
       "ztdigitalfilter",
       "DEBUG: ztdigitalfilter: Unable to open input file\n",
       "DEBUG: ztdigitalfilter: Unable to open input file\n",
@@ -78,5 +78,5 @@ int main(int argc, char* argv[]) {
       FilterAsked,
       FilterPage,
   };
-  return ZTRunImageFilter(spec, argc, argv);
+  return ZTRunImageFilter(desc, argc, argv);
 }

@@ -110,7 +110,7 @@ int EnhancePage(FILE* in, FILE* out, const ZTRasterHeader* header, int page) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  static const ZTImageFilterSpec spec = {
+  static const ZTImageFilterDesc desc = {
       "ztedgeenhance",
       "DEBUG: ztedgeenhance: unable to open input file.\n",
       "DEBUG: ztedgeenhance: Unable to open input file\n",
@@ -125,5 +125,5 @@ int main(int argc, char* argv[]) {
       EnhancementAsked,
       EnhancePage,
   };
-  return ZTRunImageFilter(spec, argc, argv);
+  return ZTRunImageFilter(desc, argc, argv);
 }

@@ -136,13 +136,13 @@ int BeginReworkedPage(FILE* out, const ZTRasterHeader* header, ZTLineSource sour
   return 0;
 }
 
-int ZTRunImageFilter(const ZTImageFilterSpec& spec, int argc, char* argv[]) {
+int ZTRunImageFilter(const ZTImageFilterDesc& desc, int argc, char* argv[]) {
   setbuf(stderr, nullptr);
   signal(SIGTERM, SIG_IGN);
   // A reader that goes away makes the next write fail with a reported error
   // instead of ending the filter silently.
   signal(SIGPIPE, SIG_IGN);
-  const char* program = spec.program;
+  const char* program = desc.program;
 
   ZTFilterArgs args;
   if (ZTParseFilterArgs(argc, argv, 6, 8, &args) != 0) {
@@ -151,7 +151,7 @@ int ZTRunImageFilter(const ZTImageFilterSpec& spec, int argc, char* argv[]) {
   }
   ZTStream input(ZTOpenInput_FP(args.inputFile));
   if (!input.get()) {
-    fputs(argc == 7 ? spec.inputMessage7 : spec.inputMessage8, stderr);
+    fputs(argc == 7 ? desc.inputMessage7 : desc.inputMessage8, stderr);
     return -1;
   }
   ZTStream output(ZTOpenImageOutput_FP(args.outputFile));
@@ -169,22 +169,22 @@ int ZTRunImageFilter(const ZTImageFilterSpec& spec, int argc, char* argv[]) {
   }
   const bool dump = CheckParamCMYK(setting.ppd) != 0;
 
-  std::unique_ptr<void, decltype(&free)> placeholder(calloc(1, spec.recordSize), &free);
+  std::unique_ptr<void, decltype(&free)> placeholder(calloc(1, desc.recordSize), &free);
   if (!placeholder) {
-    fprintf(stderr, "ERROR: %s: calloc error for %s.\n", program, spec.placeholder);
+    fprintf(stderr, "ERROR: %s: calloc error for %s.\n", program, desc.placeholder);
     return 1;
   }
-  spec.usePlaceholder(placeholder.get());
+  desc.usePlaceholder(placeholder.get());
 
   ZTDlbImage image;
   ReadDlbInfo();
   if (const char* message = DlbLoadMessage()) fputs(message, stderr);
-  const bool haveRecord = spec.selectRecord(setting.ppd) == 0;
-  spec.unpackRecord(dump);
+  const bool haveRecord = desc.selectRecord(setting.ppd) == 0;
+  desc.unpackRecord(dump);
 
-  bool rework = spec.enabled(setting.ppd);
+  bool rework = desc.enabled(setting.ppd);
   if (rework && !haveRecord) {
-    fputs(spec.noRecordWarning, stderr);
+    fputs(desc.noRecordWarning, stderr);
     rework = false;
   }
 
@@ -194,8 +194,8 @@ int ZTRunImageFilter(const ZTImageFilterSpec& spec, int argc, char* argv[]) {
   while (status == 0 && ReadZTRasterHeader_FP(input.get(), &header) == 1) {
     ++page;
     if (rework) {
-      status = BeginReworkedPage(output.get(), &header, spec.lineSource, program, page);
-      if (status == 0) status = spec.reworkPage(input.get(), output.get(), &header, page);
+      status = BeginReworkedPage(output.get(), &header, desc.lineSource, program, page);
+      if (status == 0) status = desc.reworkPage(input.get(), output.get(), &header, page);
     } else {
       status = CopyPageUnchanged(input.get(), output.get(), &header, program, page);
     }

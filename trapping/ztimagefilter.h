@@ -82,7 +82,7 @@ int BeginReworkedPage(FILE* out, const ZTRasterHeader* header, ZTLineSource sour
 
 // One image filter as the frame runs it: its names, the messages that differ
 // between the filters, and the steps that are its own.
-struct ZTImageFilterSpec {
+struct ZTImageFilterDesc {
   const char* program;        // names the filter in its messages
   const char* inputMessage7;  // the input file cannot be opened (7 arguments)
   const char* inputMessage8;  // ... (8 arguments)
@@ -105,4 +105,4 @@ struct ZTImageFilterSpec {
 
 // Runs the filter: arguments, input and output, PPD settings, the record,
 // then every page reworked or copied. Returns the exit status.
-int ZTRunImageFilter(const ZTImageFilterSpec& spec, int argc, char* argv[]);
+int ZTRunImageFilter(const ZTImageFilterDesc& desc, int argc, char* argv[]);

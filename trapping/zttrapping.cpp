@@ -111,7 +111,7 @@ int TrapPage(FILE* in, FILE* out, const ZTRasterHeader* header, int page) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  static const ZTImageFilterSpec spec = {
+  static const ZTImageFilterDesc desc = {
       "zttrapping",
       "DEBUG: zttrapping: Unable to open input file\n",
       "DEBUG: zttrapping: Unable to open input file\n",
@@ -126,5 +126,5 @@ int main(int argc, char* argv[]) {
       TrappingAsked,
       TrapPage,
   };
-  return ZTRunImageFilter(spec, argc, argv);
+  return ZTRunImageFilter(desc, argc, argv);
 }

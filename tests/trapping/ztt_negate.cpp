@@ -35,10 +35,10 @@ int NegatePage(FILE* in, FILE* out, const ZTRasterHeader* header, int page) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  static const ZTImageFilterSpec spec = {
+  static const ZTImageFilterDesc desc = {
       "ztt_negate", "DEBUG: ztt_negate: no input (7).\n", "DEBUG: ztt_negate: no input (8).\n", "negate_Base",
       sizeof(icEeKestinType), "WARNING: ztt_negate: no record.\n", ZT_LINE_FROM_WIDTH, UsePlaceholder,
       SelectEeParamCMYK, UnpackRecord, NegateAsked, NegatePage,
   };
-  return ZTRunImageFilter(spec, argc, argv);
+  return ZTRunImageFilter(desc, argc, argv);
 }
