@@ -58,6 +58,9 @@ struct Conversion {
 
 constexpr int kRecentBits = 18;
 constexpr size_t kRecentEntries = size_t{1} << kRecentBits;
+constexpr uint32_t kRecentHash = 0x9E3779B1u;  // multiplier spreading colours over the memo
+// Memo slot of a 24-bit colour.
+inline size_t RecentSlot(uint32_t pixel) { return (pixel * kRecentHash) >> (32 - kRecentBits); }
 constexpr size_t kAhead = 16;  // pixels between a memo's early fetch and its use
 
 inline uint32_t PackRGB(uint8_t r, uint8_t g, uint8_t b) { return r | (g << 8) | (static_cast<uint32_t>(b) << 16); }
@@ -312,9 +315,9 @@ void ConvertRunMatchedCMYK(const Conversion& c, const MatchedCMYK& m, const uint
         // is larger than the caches close to the processor.
         uint32_t ahead;
         memcpy(&ahead, in + 3 * kAhead, sizeof ahead);
-        __builtin_prefetch(&c.recent[((ahead & 0xFFFFFFu) * 0x9E3779B1u) >> (32 - kRecentBits)]);
+        __builtin_prefetch(&c.recent[RecentSlot(ahead & 0xFFFFFFu)]);
       }
-      uint64_t& e = c.recent[(v * 0x9E3779B1u) >> (32 - kRecentBits)];
+      uint64_t& e = c.recent[RecentSlot(v)];
       const uint64_t key = static_cast<uint64_t>(v | 0x1000000u) << 32;
       result = static_cast<uint32_t>(e);
       if ((e & 0xFFFFFFFF00000000ull) != key) {
@@ -356,7 +359,6 @@ struct CompressTable {
 };
 constexpr CompressTable kCompress;
 
-inline size_t RecentSlot(uint32_t pixel) { return (pixel * 0x9E3779B1u) >> (32 - kRecentBits); }
 
 // ConvertRunMatchedCMYK on processors with the eight-pixel path: same
 // results, in segments of the run. First each pixel takes the result in its
@@ -371,7 +373,7 @@ __attribute__((target("avx2"))) void ConvertRunMatchedCMYKWide(const Conversion&
   uint64_t* recent = c.recent;
   const __m256i threeToFour = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1, 3, 4,
                                                5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
-  const __m256i hashFactor = _mm256_set1_epi32(static_cast<int>(0x9E3779B1u));
+  const __m256i hashFactor = _mm256_set1_epi32(static_cast<int>(kRecentHash));
   const __m256i keyBit = _mm256_set1_epi32(0x1000000);
   for (size_t start = 0; start < pixels; start += kSegment) {
     const size_t end = std::min(pixels, start + kSegment);
