@@ -34,21 +34,59 @@ using HeapString = std::unique_ptr<char, FreeDeleter>;
 
 }  // namespace
 
-size_t CopyPJLSafeText(char* dest, const char* src, size_t maxBytes) {
-  size_t len = src ? strnlen(src, maxBytes + 1) : 0;
-  if (len > maxBytes) {
-    len = maxBytes;
-    // Step back over a multi-byte character that would be cut in two.
-    while (len > 0 && (static_cast<unsigned char>(src[len]) & 0xC0) == 0x80) --len;
-  }
-  for (size_t i = 0; i < len; ++i) {
-    const auto c = static_cast<unsigned char>(src[i]);
-    if (c < 0x20 || c == 0x7F) dest[i] = ' ';
-    else if (c == '"') dest[i] = '\'';
-    else dest[i] = static_cast<char>(c);
-  }
-  dest[len] = '\0';
+namespace {
+
+// Length of the well-formed UTF-8 character that starts at s (1 to 4), or 0
+// when the bytes there do not form one: a stray continuation byte, a lead
+// byte without all its continuation bytes, an overlong form, a surrogate or
+// a code point above U+10FFFF. s is NUL-terminated; a NUL never passes as a
+// continuation byte, so nothing past it is read.
+size_t WellFormedUTF8Length(const unsigned char* s) {
+  const unsigned c = s[0];
+  if (c < 0x80) return 1;
+  auto in = [](unsigned b, unsigned lo, unsigned hi) { return b >= lo && b <= hi; };
+  size_t len = 0;
+  unsigned lo = 0x80, hi = 0xBF;  // range of the second byte
+  if (in(c, 0xC2, 0xDF)) len = 2;
+  else if (c == 0xE0) len = 3, lo = 0xA0;
+  else if (in(c, 0xE1, 0xEC) || in(c, 0xEE, 0xEF)) len = 3;
+  else if (c == 0xED) len = 3, hi = 0x9F;
+  else if (c == 0xF0) len = 4, lo = 0x90;
+  else if (in(c, 0xF1, 0xF3)) len = 4;
+  else if (c == 0xF4) len = 4, hi = 0x8F;
+  else return 0;
+  if (!in(s[1], lo, hi)) return 0;
+  for (size_t i = 2; i < len; ++i)
+    if (!in(s[i], 0x80, 0xBF)) return 0;
   return len;
+}
+
+}  // namespace
+
+// Each byte that is not part of a well-formed character becomes one '?', so
+// the text keeps its length in bytes (the length rules of the lines see the
+// same count before and after) and a broken character never swallows the
+// good bytes after it. C0 and C1 control characters and DEL become one
+// space, '"' an apostrophe. A character that does not fit whole is left out
+// with everything after it.
+size_t CopyPJLSafeText(char* dest, const char* src, size_t maxBytes) {
+  size_t out = 0;
+  const auto* p = reinterpret_cast<const unsigned char*>(src ? src : "");
+  while (*p != '\0') {
+    const size_t n = WellFormedUTF8Length(p);
+    const bool c1Control = n == 2 && p[0] == 0xC2 && p[1] < 0xA0;
+    const size_t room = n <= 1 || c1Control ? 1 : n;
+    if (out + room > maxBytes) break;
+    if (n == 0) dest[out] = '?';
+    else if (n == 1 && (p[0] < 0x20 || p[0] == 0x7F)) dest[out] = ' ';
+    else if (n == 1 && p[0] == '"') dest[out] = '\'';
+    else if (c1Control) dest[out] = ' ';
+    else memcpy(dest + out, p, n);
+    out += room;
+    p += n == 0 ? 1 : n;
+  }
+  dest[out] = '\0';
+  return out;
 }
 
 int WritePJLComment(FILE* fp, const char* text) {

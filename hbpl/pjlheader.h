@@ -5,8 +5,9 @@
 // feed included. Text that comes from outside the PPD's fixed vocabulary
 // (the title, user and host names, job-ticket and PPD code strings) is made
 // safe first: control characters become spaces and double quotes become
-// apostrophes, so no value can end its line early or leave its quotes; long
-// values are cut on a UTF-8 character boundary.
+// apostrophes, so no value can end its line early or leave its quotes; bytes
+// that are not well-formed UTF-8 become '?', as the block declares UTF-8;
+// long values are cut on a character boundary.
 #pragma once
 
 #include <cups/cups.h>
@@ -23,9 +24,11 @@ constexpr size_t PJL_MAX_TITLE = 235;       // title in the DNAME comment
 
 extern const char PJL_UEL[];                // ESC "%-12345X", no line feed
 
-// Copies at most maxBytes bytes of src into dest (room for maxBytes + 1),
-// with control characters replaced by ' ' and '"' by '\'', never ending in
-// the middle of a UTF-8 sequence. Returns the bytes copied.
+// Copies at most maxBytes bytes of src into dest (room for maxBytes + 1) as
+// well-formed UTF-8: each byte that is not part of a well-formed character
+// becomes '?', control characters (C0, DEL, C1) become ' ' and '"' becomes
+// '\''; the copy ends before a character that does not fit whole. Returns
+// the bytes copied.
 size_t CopyPJLSafeText(char* dest, const char* src, size_t maxBytes);
 
 // Line writers. Each returns 0 when it wrote its line, -1 when it wrote

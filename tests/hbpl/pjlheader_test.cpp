@@ -399,6 +399,33 @@ TEST_F(HbplPJLHeader, LongValuesAreCutToTheLineLimit) {
   EXPECT_EQ(user[0], "\"" + std::string(200, 'k') + " " + std::string(254 - 20 - 201, 'k') + "\"");
 }
 
+// Every byte outside a well-formed character becomes one '?', C1 controls a
+// space; a cut keeps whole characters. Each row: input, room, expected text.
+TEST(PJLSafeText, IllFormedUTF8BecomesQuestionMarks) {
+  struct Row { std::string in; size_t room; std::string out; };
+  const Row rows[] = {
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x96\xA8", 64, "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x96\xA8"},
+      {"a\x80z", 64, "a?z"},                        // stray continuation byte
+      {"a\xC3z", 64, "a?z"},                        // lead without continuation
+      {"\xE2\x82z", 64, "??z"},                     // three-byte form cut short
+      {"\xC0\xAF\xE0\x80\xAF", 64, "?????"},        // overlong forms
+      {"\xED\xA0\x80", 64, "???"},                  // surrogate
+      {"\xF4\x90\x80\x80\xF5\xFF", 64, "??????"},   // above U+10FFFF, never-valid bytes
+      {"\xC2\x85x\xC2\xA0", 64, " x\xC2\xA0"},      // C1 control; NBSP stays
+      {"ab\xE2\x82\xAC", 4, "ab"},                  // the euro does not fit whole
+      {"ab\xE2\x82", 3, "ab?"},                     // broken bytes are cut one by one
+  };
+  for (const Row& row : rows) {
+    char out[80];
+    EXPECT_EQ(CopyPJLSafeText(out, row.in.c_str(), row.room), row.out.size()) << row.in;
+    EXPECT_EQ(std::string(out), row.out) << row.in;
+  }
+  // In the job header: the title comment and the user's attribute.
+  const HeaderRun run = RunHeader(MinimalPPD(), "", "b\xF6rje", "r\xE9sum\xE9");
+  EXPECT_EQ(hbpljob::FindPJLValues(run.lines, "LUNA").at(0), "b?rje");
+  EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), "@PJL COMMENT DNAME=r?sum?"), run.lines.end());
+}
+
 TEST_F(HbplPJLHeader, DateAndTimeAreZeroPadded) {
   const HeaderRun run = RunHeader(MinimalPPD(), "");
   EXPECT_EQ(run.lines.at(2), "@PJL COMMENT DATE=03/05/2026");
