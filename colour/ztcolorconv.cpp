@@ -626,7 +626,7 @@ int SetUpConversion(const ZTPPDSetting& setting, ConversionSetup* own, Conversio
     fputs("ERROR: ztcolorconv: GetColorSetting() Error.\n", stderr);
     return 1;
   }
-  if (ppdFindAttr(setting.ppd, "QKDoRGBtoCMYK", nullptr))
+  if (VI_FindAttr(setting.ppd, "DoRGBtoCMYK"))
     conv->kind = OUTPUT_CMYK;
   else
     conv->kind = cs.colorMode == ZT_COLORMODE_COLOR ? OUTPUT_RGB : OUTPUT_GREY;
@@ -675,7 +675,7 @@ int SetUpConversion(const ZTPPDSetting& setting, ConversionSetup* own, Conversio
     }
   } else if (conv->kind == OUTPUT_RGB) {
     own->rgbTable.reset(new (std::nothrow) RGBDlutTable);
-    if (own->rgbTable && LoadRGBDlutTable(cs.dlutNumber, own->rgbTable.get()) == 0) {
+    if (own->rgbTable && LoadRGBDlutTable(setting.ppd, cs.dlutNumber, own->rgbTable.get()) == 0) {
       PrepareRGBLut(own->rgbTable.get(), own->lut.get());
       conv->lut = own->lut.get();
     } else if (conv->matching) {

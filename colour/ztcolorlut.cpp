@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "hbploption.h"
 #include "ztparseppd.h"
 
 namespace {
@@ -88,11 +89,14 @@ int LoadRGBDlutTableFile(const char* path, int dlutNumber, RGBDlutTable* table) 
   return 0;
 }
 
-int LoadRGBDlutTable(int dlutNumber, RGBDlutTable* table) {
-  const char* ppd = getenv("PPD");
-  if (!ppd) return -1;
+int LoadRGBDlutTable(ppd_file_t* ppd, int dlutNumber, RGBDlutTable* table) {
+  const char* ppdPath = getenv("PPD");
+  if (!ppdPath) return -1;
+  // The path is read from the PPD's text under the manufacturer's keyword.
+  char keyword[ZT_PPD_KEYWORD_MAX + 1];
+  if (VI_PrefixedKeyword(ppd, "DlutFilePath", keyword) != 0) return -1;
   char path[512];
-  if (ZTGetPPDAttribute(ppd, "QKDlutFilePath", path, sizeof path) != 0) return -1;
+  if (ZTGetPPDAttribute(ppdPath, keyword, path, sizeof path) != 0) return -1;
   return LoadRGBDlutTableFile(path, dlutNumber, table);
 }
 

@@ -30,10 +30,12 @@ constexpr size_t RGB_DLUT_BLOCK_HEAD_SIZE = 8;
 constexpr size_t RGB_DLUT_TABLE_SIZE = sizeof(RGBDlutTable);
 constexpr size_t DLUT_PRINT_ENTRIES_OFFSET = 776;  // entries within an A_DLUT_PRINT record
 
-// Reads RGB table number dlutNumber of the RGB DLUT file that the PPD named
-// by $PPD gives as "QKDlutFilePath". 0 when the table was read, -1 otherwise
-// (no PPD or attribute, file missing or damaged, number not mapped).
-int LoadRGBDlutTable(int dlutNumber, RGBDlutTable* table);
+// Reads RGB table number dlutNumber of the RGB DLUT file that the text of
+// the PPD named by $PPD gives as "DlutFilePath" with the manufacturer prefix
+// of ppd (the same PPD, opened) in front. 0 when the table was read, -1
+// otherwise (no PPD, prefix or attribute, file missing or damaged, number
+// not mapped).
+int LoadRGBDlutTable(ppd_file_t* ppd, int dlutNumber, RGBDlutTable* table);
 // Same for a file path given directly.
 int LoadRGBDlutTableFile(const char* path, int dlutNumber, RGBDlutTable* table);
 

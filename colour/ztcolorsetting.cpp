@@ -33,14 +33,14 @@ constexpr KeyField kDeviceKeys[] = {
     {"QKMONOTRC", &ColorSetting::monoTrcNumber}, {"QKMONOSCREEN", &ColorSetting::monoScreenNumber},
 };
 
-// Parses the code of the marked choice of option into list. 0 when there is
-// a list to read (it may be empty), 1 when the option has no marked choice
-// or the choice has no code text, -1 when code text is there but cannot be
-// parsed.
+// Parses the code of the marked choice of the driver option (named without
+// its manufacturer prefix) into list. 0 when there is a list to read (it may
+// be empty), 1 when the option has no marked choice or the choice has no
+// code text, -1 when code text is there but cannot be parsed.
 int ParseChoiceCode(ppd_file_t* ppd, const char* option, ZTMarkedCode* list) {
-  ppd_choice_t* choice = ppdFindMarkedChoice(ppd, option);
+  ppd_choice_t* choice = VI_FindMarkedChoice(ppd, option);
   if (!choice || !choice->code || !strchr(choice->code, '<')) return 1;
-  return ZTParseMarkedCode(ppd, option, list) == 0 ? 0 : -1;
+  return ZTParseMarkedCodeString(choice->code, list) == 0 ? 0 : -1;
 }
 
 // Reads the table numbers of option's code text with fill; the numbers stay
@@ -97,7 +97,7 @@ int ReadScreen2Info(const ZTMarkedCode* list, Screen2Setting* setting) {
 int GetDeviceColorParam(ppd_file_t* ppd, ColorSetting* setting) {
   if (!ppd || !setting) return -1;
   ClearDeviceNumbers(setting);
-  return ReadCodeInto(ppd, "QKDocumentType", setting, ReadDTFInfo);
+  return ReadCodeInto(ppd, "DocumentType", setting, ReadDTFInfo);
 }
 
 int GetColorSetting(ppd_file_t* ppd, ColorSetting* setting, int numOptions, cups_option_t* options) {
@@ -106,7 +106,7 @@ int GetColorSetting(ppd_file_t* ppd, ColorSetting* setting, int numOptions, cups
   setting->colorMode = GetColorModeSetting(ppd);
   setting->whitePoint = ZT_DEFAULT_WHITE_POINT;
   setting->gammaCode = ZT_DEFAULT_GAMMA_CODE;
-  int result = ReadCodeInto(ppd, "QKDocumentType", setting, ReadDTFInfo);
+  int result = ReadCodeInto(ppd, "DocumentType", setting, ReadDTFInfo);
   if (options && numOptions > 0) {
     setting->brightness = ImageAdjustment(numOptions, options, ZT_BRIGHTNESS_OPTION);
     setting->chroma = ImageAdjustment(numOptions, options, ZT_CHROMA_OPTION);
@@ -119,7 +119,7 @@ int GetScreen2Param(ppd_file_t* ppd, Screen2Setting* setting) {
   if (!ppd || !setting) return -1;
   setting->colorScreen = 0;
   setting->monoScreen = 0;
-  return ReadCodeInto(ppd, "QKScreen2", setting, ReadScreen2Info);
+  return ReadCodeInto(ppd, "Screen2", setting, ReadScreen2Info);
 }
 
 int GetScreen2Setting(ppd_file_t* ppd, Screen2Setting* setting) {

@@ -3,8 +3,9 @@
 // ColorSetting for its conversion; the printer-language filter forwards the
 // table numbers of both records to the printer.
 //
-// The table numbers come from the code text of the marked choices of
-// "QKDocumentType" and "QKScreen2", a dictionary such as
+// The table numbers come from the code text of the marked choices of the
+// driver options "DocumentType" and "Screen2" (manufacturer prefix in front,
+// "QKDocumentType" in a Korva PPD), a dictionary such as
 // "<</QKDLUT 1 /QKUCR 1 /QKTRC 2>>" read by the marked-code parser.
 #pragma once
 
@@ -48,14 +49,14 @@ extern const char ZT_CHROMA_OPTION[];      // "...ImageSettings.Chroma"
 extern const char ZT_CONTRAST_OPTION[];    // "...ImageSettings.Contrast"
 
 // Fills the whole ColorSetting: colour mode, the defaults, the table numbers
-// of the marked "QKDocumentType" code and, when options are given, the image
+// of the marked "DocumentType" code and, when options are given, the image
 // adjustments. A choice without code text leaves the table numbers at 0.
 // 0, or -1 when the PPD or the record is missing or the choice's code text
 // cannot be parsed into fields (the numbers then stay at 0).
 int GetColorSetting(ppd_file_t* ppd, ColorSetting* setting, int numOptions, cups_option_t* options);
 
 // Fills the Screen2Setting from the "Screen2" mode and the marked
-// "QKScreen2" code. Same results as GetColorSetting.
+// "Screen2" code. Same results as GetColorSetting.
 int GetScreen2Setting(ppd_file_t* ppd, Screen2Setting* setting);
 // As GetScreen2Setting, but leaves the mode alone.
 int GetScreen2Param(ppd_file_t* ppd, Screen2Setting* setting);

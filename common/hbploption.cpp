@@ -83,10 +83,15 @@ ppd_choice_t* VI_FindMarkedChoice(ppd_file_t* ppd, const char* keyword) {
   return ppdFindMarkedChoice(ppd, name);
 }
 
-int VI_CopyAttribute(ppd_file_t* ppd, const char* keyword, char* dest, size_t size) {
+int VI_PrefixedKeyword(ppd_file_t* ppd, const char* keyword, char out[ZT_PPD_KEYWORD_MAX + 1]) {
   if (!ResolvePrefix(ppd, VENDOR_PREFIX_COPY, kCopyMessages)) return 1;
+  ZTBuildPrefixedKeyword(VENDOR_PREFIX_COPY, keyword, out);
+  return 0;
+}
+
+int VI_CopyAttribute(ppd_file_t* ppd, const char* keyword, char* dest, size_t size) {
   char name[ZT_PPD_KEYWORD_MAX + 1];
-  ZTBuildPrefixedKeyword(VENDOR_PREFIX_COPY, keyword, name);
+  if (VI_PrefixedKeyword(ppd, keyword, name) != 0) return 1;
   ppd_attr_t* attr = ppdFindAttr(ppd, name, nullptr);
   if (!attr) return 1;
   if (dest && size > 0) snprintf(dest, size, "%s", attr->value ? attr->value : "");
@@ -128,17 +133,17 @@ const char* GetMarkedChoiceName(ppd_file_t* ppd, const char* keyword) {
   return c ? c->choice : nullptr;
 }
 
+const char* GetPrefixedMarkedChoiceName(ppd_file_t* ppd, const char* keyword) {
+  ppd_choice_t* c = ppd ? VI_FindMarkedChoice(ppd, keyword) : nullptr;
+  return c ? c->choice : nullptr;
+}
+
 namespace {
 
 struct ChoiceCode {
   const char* choice;
   int code;
 };
-
-const char* PrefixedMarkedChoiceName(ppd_file_t* ppd, const char* keyword) {
-  ppd_choice_t* c = ppd ? VI_FindMarkedChoice(ppd, keyword) : nullptr;
-  return c ? c->choice : nullptr;
-}
 
 template <size_t N>
 int MapChoice(const char* name, const ChoiceCode (&table)[N], int other) {
@@ -225,14 +230,14 @@ int GetDuplexSetting(ppd_file_t* ppd, int checkConflict) {
 int GetDuplexUnitSetting(ppd_file_t* ppd) { return TrueFalse(GetMarkedChoiceName(ppd, "Option2"), -1); }
 
 int GetResolution(ppd_file_t* ppd) {
-  const char* name = GetMarkedChoiceName(ppd, "QKOutputMode");
+  const char* name = GetPrefixedMarkedChoiceName(ppd, "OutputMode");
   if (!name) return -1;
   static constexpr ChoiceCode kRes[] = {{"600x600", 600}, {"300x300", 300}};
   return MapChoice(name, kRes, 600);
 }
 
 int GetSecurityPrint(ppd_file_t* ppd) {
-  const char* name = GetMarkedChoiceName(ppd, "QKSecurityPrint");
+  const char* name = GetPrefixedMarkedChoiceName(ppd, "SecurityPrint");
   if (!name) return -1;
   static constexpr ChoiceCode kSec[] = {
       {"Off", 1}, {"Public", 2}, {"Private", 3}, {"Security", 4}, {"Proof", 5}};
@@ -240,34 +245,34 @@ int GetSecurityPrint(ppd_file_t* ppd) {
 }
 
 int GetLetterheadDuplexModeSetting(ppd_file_t* ppd) {
-  const char* name = GetMarkedChoiceName(ppd, "QKLetterHeadDuplexMode");
+  const char* name = GetPrefixedMarkedChoiceName(ppd, "LetterHeadDuplexMode");
   if (!name) return -1;
   static constexpr ChoiceCode kModes[] = {{"DupAuto", 0}, {"DupOff", 1}, {"DupOn", 2}};
   return MapChoice(name, kModes, 0);
 }
 
 int CheckIfDriverColorMatching(ppd_file_t* ppd) {
-  const char* name = GetMarkedChoiceName(ppd, "QKDocumentType");
+  const char* name = GetPrefixedMarkedChoiceName(ppd, "DocumentType");
   if (!name) return -1;
   return strcmp(name, "Off") == 0 ? 0 : 1;
 }
 
 int GetDigitalFilterSetting(ppd_file_t* ppd) {
-  const char* name = PrefixedMarkedChoiceName(ppd, "DigitalFilter");
+  const char* name = GetPrefixedMarkedChoiceName(ppd, "DigitalFilter");
   if (!name) return -1;
   static constexpr ChoiceCode kLevels[] = {{"Off", 0}, {"Low", 1}, {"Middle", 2}, {"High", 3}};
   return MapChoice(name, kLevels, 0);
 }
 
-int GetEdgeEnhanceSetting(ppd_file_t* ppd) { return TrueFalse(PrefixedMarkedChoiceName(ppd, "EdgeEnhance"), -1); }
-int GetTrappingSetting(ppd_file_t* ppd) { return TrueFalse(PrefixedMarkedChoiceName(ppd, "Trapping"), -1); }
-int GetZTTurnPageSetting(ppd_file_t* ppd) { return TrueFalse(PrefixedMarkedChoiceName(ppd, "TurnPage"), 0); }
-int GetSkipBlankPagesSetting(ppd_file_t* ppd) { return TrueFalse(PrefixedMarkedChoiceName(ppd, "Skip"), 0); }
-int GetThinInkPrintSetting(ppd_file_t* ppd) { return TrueFalse(PrefixedMarkedChoiceName(ppd, "ThinInkPrint"), -1); }
-int GetTonerSaveSetting(ppd_file_t* ppd) { return TrueFalse(PrefixedMarkedChoiceName(ppd, "TonerSaver"), -1); }
+int GetEdgeEnhanceSetting(ppd_file_t* ppd) { return TrueFalse(GetPrefixedMarkedChoiceName(ppd, "EdgeEnhance"), -1); }
+int GetTrappingSetting(ppd_file_t* ppd) { return TrueFalse(GetPrefixedMarkedChoiceName(ppd, "Trapping"), -1); }
+int GetZTTurnPageSetting(ppd_file_t* ppd) { return TrueFalse(GetPrefixedMarkedChoiceName(ppd, "TurnPage"), 0); }
+int GetSkipBlankPagesSetting(ppd_file_t* ppd) { return TrueFalse(GetPrefixedMarkedChoiceName(ppd, "Skip"), 0); }
+int GetThinInkPrintSetting(ppd_file_t* ppd) { return TrueFalse(GetPrefixedMarkedChoiceName(ppd, "ThinInkPrint"), -1); }
+int GetTonerSaveSetting(ppd_file_t* ppd) { return TrueFalse(GetPrefixedMarkedChoiceName(ppd, "TonerSaver"), -1); }
 
 int GetScreen2ModeSetting(ppd_file_t* ppd) {
-  const char* name = PrefixedMarkedChoiceName(ppd, "Screen2");
+  const char* name = GetPrefixedMarkedChoiceName(ppd, "Screen2");
   if (!name) return 0;
   static constexpr ChoiceCode kModes[] = {{"Fineness", 1}, {"Standard", 2}, {"Gradation", 3}};
   return MapChoice(name, kModes, 0);
@@ -278,14 +283,14 @@ int GetColorModeSetting(ppd_file_t* ppd) {
   int monoCode = ZT_COLORMODE_MONO;
   if (VI_CopyAttribute(ppd, "MonochromeMode", mono, sizeof mono) == 0 && strcmp(mono, "Black") == 0)
     monoCode = ZT_COLORMODE_BLACK;
-  const char* name = PrefixedMarkedChoiceName(ppd, "ColorMode");
+  const char* name = GetPrefixedMarkedChoiceName(ppd, "ColorMode");
   if (name && strcmp(name, "Color") == 0) return ZT_COLORMODE_COLOR;
   return monoCode;
 }
 
 static int CopyMarkedCode(ppd_file_t* ppd, const char* keyword, char** value) {
   if (!ppd || !value) return -1;
-  ppd_choice_t* c = ppdFindMarkedChoice(ppd, keyword);
+  ppd_choice_t* c = VI_FindMarkedChoice(ppd, keyword);
   if (!c || !c->code) return -1;
   char* copy = strdup(c->code);
   if (!copy) return -1;
@@ -293,9 +298,9 @@ static int CopyMarkedCode(ppd_file_t* ppd, const char* keyword, char** value) {
   return 0;
 }
 
-int GetSecurityJobName(ppd_file_t* ppd, char** value) { return CopyMarkedCode(ppd, "QKSecurityJobName", value); }
-int GetSecurityPasswd(ppd_file_t* ppd, char** value) { return CopyMarkedCode(ppd, "QKSecurityPasswd", value); }
-int GetSecurityUserID(ppd_file_t* ppd, char** value) { return CopyMarkedCode(ppd, "QKSecurityUserID", value); }
+int GetSecurityJobName(ppd_file_t* ppd, char** value) { return CopyMarkedCode(ppd, "SecurityJobName", value); }
+int GetSecurityPasswd(ppd_file_t* ppd, char** value) { return CopyMarkedCode(ppd, "SecurityPasswd", value); }
+int GetSecurityUserID(ppd_file_t* ppd, char** value) { return CopyMarkedCode(ppd, "SecurityUserID", value); }
 
 // ---- Print setting ---------------------------------------------------------
 
@@ -340,7 +345,7 @@ int GetFallbackThreshold(ppd_file_t* ppd) {
 int GetMemoryModuleSetting(ppd_file_t* ppd) {
   if (!ppd) return -1;
   const char* value = nullptr;
-  ppd_attr_t* attr = ppdFindAttr(ppd, "QKBuiltInMemory", nullptr);
+  ppd_attr_t* attr = VI_FindAttr(ppd, "BuiltInMemory");
   if (attr) {
     value = attr->value ? attr->value : "";
   } else {
@@ -354,7 +359,7 @@ int GetMemoryModuleSetting(ppd_file_t* ppd) {
 }
 
 int GetDeviceCollateMemoryThreshold(ppd_file_t* ppd) {
-  ppd_attr_t* attr = ppd ? ppdFindAttr(ppd, "QKDeviceCollateMemoryThreshold", nullptr) : nullptr;
+  ppd_attr_t* attr = ppd ? VI_FindAttr(ppd, "DeviceCollateMemoryThreshold") : nullptr;
   return attr ? GetMemoryModuleValueFromName(attr->value) : -1;
 }
 
@@ -379,7 +384,7 @@ int CheckIfDeviceCopies(ppd_file_t* ppd) {
   const char* collate = GetMarkedChoiceName(ppd, "Collate");
   if (collate && strcmp(collate, "True") != 0) return 1;
   if (GetSecurityPrint(ppd) >= 2) return 1;
-  ppd_attr_t* support = ppd ? ppdFindAttr(ppd, "QKSupportDeviceCollate", nullptr) : nullptr;
+  ppd_attr_t* support = ppd ? VI_FindAttr(ppd, "SupportDeviceCollate") : nullptr;
   if (!support || !support->value || strncmp(support->value, "True", 4) != 0) return 0;
   ppd_option_t* option = ppdFindOption(ppd, "Collate");
   if (!option || option->conflicted) return 0;

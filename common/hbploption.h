@@ -30,6 +30,10 @@ ppd_choice_t* VI_FindMarkedChoice(ppd_file_t* ppd, const char* keyword);
 // 0 with the value copied (cut to size - 1, always NUL-ended); 1 when no
 // prefix can be found or the attribute does not exist.
 int VI_CopyAttribute(ppd_file_t* ppd, const char* keyword, char* dest, size_t size);
+// The prefixed keyword itself, for readers that look at the PPD's text
+// rather than through CUPS; resolved and cached as VI_CopyAttribute does.
+// 0 with out filled, 1 (after the message) when no prefix can be found.
+int VI_PrefixedKeyword(ppd_file_t* ppd, const char* keyword, char out[ZT_PPD_KEYWORD_MAX + 1]);
 
 // Builds prefix + keyword cut at 40 characters into out (41 bytes).
 void ZTBuildPrefixedKeyword(const char* prefix, const char* keyword, char out[ZT_PPD_KEYWORD_MAX + 1]);
@@ -82,8 +86,12 @@ inline bool IsMonochromeColorMode(int mode) { return mode == 1 || mode == 9 || m
 
 // ---- Choice readers --------------------------------------------------------
 
-// The name of the marked choice of a plain keyword, or null.
+// The name of the marked choice of a plain keyword, or null. Standard PPD
+// keywords ("PageSize", "Duplex", "MediaType", ...) are read this way.
 const char* GetMarkedChoiceName(ppd_file_t* ppd, const char* keyword);
+// The same for a driver keyword, given without its manufacturer prefix
+// ("OutputMode" is "QKOutputMode" in a Korva PPD).
+const char* GetPrefixedMarkedChoiceName(ppd_file_t* ppd, const char* keyword);
 
 int GetPageSizeSetting(ppd_file_t* ppd, ppd_size_t** size);
 int GetInputSlotSetting(ppd_file_t* ppd);

@@ -394,7 +394,7 @@ int StoreSelection(T* const (&table)[DLB_TABLE_SLOTS], int slot, T*& current) {
 }  // namespace
 
 int SelectDlutPrintParam(ppd_file_t* ppd) {
-  const ppd_choice_t* c = ppd ? ppdFindMarkedChoice(ppd, "QKDocumentType") : nullptr;
+  const ppd_choice_t* c = ppd ? VI_FindMarkedChoice(ppd, "DocumentType") : nullptr;
   return StoreSelection(dlutPrintParamTable, DlbDocumentTypeSlot(ChoiceName(c)), dlutPrintParam);
 }
 

@@ -228,8 +228,8 @@ int DlbEeSlot(int screen2Mode, const char* colorMode, const char* documentType);
 // Each selector reads the job's choices, stores the record of its slot in
 // its filter's record pointer and returns 0; when the slot is empty it leaves
 // the pointer unchanged and returns -1.
-//   SelectDlutPrintParam: marked choice of "QKDocumentType" (plain lookup).
-//   SelectTrapParamCMYK:  marked choice of "DocumentType" (prefixed lookup).
+//   SelectDlutPrintParam: marked choice of "DocumentType" (prefixed lookup).
+//   SelectTrapParamCMYK:  the same.
 //   SelectDfParamCMYK:    GetDigitalFilterSetting.
 //   SelectEeParamCMYK:    GetScreen2ModeSetting, "ColorMode" and
 //                         "DocumentType" (prefixed lookups).

@@ -128,7 +128,7 @@ int WritePJLJobAttrNumber(FILE* fp, const char* tag, long value) {
 }
 
 bool IsPPDAttrTrue(ppd_file_t* ppd, const char* keyword) {
-  ppd_attr_t* attr = ppd ? ppdFindAttr(ppd, keyword, nullptr) : nullptr;
+  ppd_attr_t* attr = ppd ? VI_FindAttr(ppd, keyword) : nullptr;
   return attr && attr->value && strcmp(attr->value, "True") == 0;
 }
 
@@ -181,7 +181,7 @@ int WriteDuplex(FILE* fp, ppd_file_t* ppd) {
 }
 
 int WriteSubPaperSelection(FILE* fp, ppd_file_t* ppd) {
-  const char* choice = GetMarkedChoiceName(ppd, "QKSubPaperSelection");
+  const char* choice = GetPrefixedMarkedChoiceName(ppd, "SubPaperSelection");
   if (!choice) return -1;
   const char* value = "AUTO";
   if (strcmp(choice, "Policy2") == 0) value = "OFF";
@@ -214,7 +214,7 @@ int WriteDigitalFilter(FILE* fp, ppd_file_t* ppd) {
   int level = GetDigitalFilterSetting(ppd);
   if (level < 0) return -1;
   if (level > 99) level = 99;
-  if (IsPPDAttrTrue(ppd, "QKMaglev")) level = 0;
+  if (IsPPDAttrTrue(ppd, "Maglev")) level = 0;
   WritePJLJobAttrNumber(fp, "TDFT", level);
   WritePJLJobAttrNumber(fp, "GDFT", level);
   return WritePJLJobAttrNumber(fp, "IDFT", level);
@@ -321,7 +321,7 @@ int WritePaperDirection(FILE* fp, ppd_file_t* ppd) {
 }
 
 int WriteResolution(FILE* fp, ppd_file_t* ppd) {
-  const char* choice = GetMarkedChoiceName(ppd, "QKOutputMode");
+  const char* choice = GetPrefixedMarkedChoiceName(ppd, "OutputMode");
   return WritePJLSet(fp, "RESOLUTION", choice && strcmp(choice, "300x300") == 0 ? "300" : "600");
 }
 
@@ -331,7 +331,7 @@ int WriteColorMatching(FILE* fp, ppd_file_t* ppd, const ColorSetting* color) {
 }
 
 int WriteLetterheadDuplexMode(FILE* fp, ppd_file_t* ppd) {
-  const char* choice = GetMarkedChoiceName(ppd, "QKLetterHeadDuplexMode");
+  const char* choice = GetPrefixedMarkedChoiceName(ppd, "LetterHeadDuplexMode");
   if (!choice) return -1;
   const char* value = "AUTO";
   if (strcmp(choice, "DupOff") == 0) value = "OFF";

@@ -65,5 +65,6 @@ void WritePreferredMediaType(FILE* fp, ppd_file_t* ppd);
 void WriteTray1MediaType(FILE* fp, ppd_file_t* ppd);
 void WriteColorProcessing(FILE* fp, ppd_file_t* ppd, const ColorSetting* color, const Screen2Setting* screen2);
 
-// True when the PPD attribute keyword exists with exactly the value "True".
+// True when the driver attribute keyword (given without its manufacturer
+// prefix) exists with exactly the value "True".
 bool IsPPDAttrTrue(ppd_file_t* ppd, const char* keyword);

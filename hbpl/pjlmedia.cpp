@@ -114,11 +114,12 @@ const char* MediaKeyword(const char* choice) {
   return kMediaKeywords[0].value;
 }
 
-bool HasAttr(ppd_file_t* ppd, const char* keyword) { return ppdFindAttr(ppd, keyword, nullptr) != nullptr; }
+// Driver attributes are named without their manufacturer prefix.
+bool HasAttr(ppd_file_t* ppd, const char* keyword) { return VI_FindAttr(ppd, keyword) != nullptr; }
 
 // Printers that take the media type as APSP and MSIP by tray.
 bool IsTrayMediaDialect(ppd_file_t* ppd) {
-  return HasAttr(ppd, "QKExtensionHB2") || HasAttr(ppd, "QKMediaTypeKVAGDI");
+  return HasAttr(ppd, "ExtensionHB2") || HasAttr(ppd, "MediaTypeKVAGDI");
 }
 
 bool StartsWith(const char* s, const char* prefix) { return strncmp(s, prefix, strlen(prefix)) == 0; }
@@ -170,15 +171,15 @@ void WriteTableNumber(FILE* fp, const char* const tags[3], int32_t value) {
 
 void WriteColorDensity(FILE* fp, ppd_file_t* ppd) {
   static constexpr NameValue kDensity[] = {
-      {"QKColorDensityCyanLow", "AJCL"},     {"QKColorDensityCyanMid", "AJCM"},
-      {"QKColorDensityCyanHigh", "AJCH"},    {"QKColorDensityMagentaLow", "AJML"},
-      {"QKColorDensityMagentaMid", "AJMM"},  {"QKColorDensityMagentaHigh", "AJMH"},
-      {"QKColorDensityYellowLow", "AJYL"},   {"QKColorDensityYellowMid", "AJYM"},
-      {"QKColorDensityYellowHigh", "AJYH"},  {"QKColorDensityBlackLow", "AJKL"},
-      {"QKColorDensityBlackMid", "AJKM"},    {"QKColorDensityBlackHigh", "AJKH"},
+      {"ColorDensityCyanLow", "AJCL"},     {"ColorDensityCyanMid", "AJCM"},
+      {"ColorDensityCyanHigh", "AJCH"},    {"ColorDensityMagentaLow", "AJML"},
+      {"ColorDensityMagentaMid", "AJMM"},  {"ColorDensityMagentaHigh", "AJMH"},
+      {"ColorDensityYellowLow", "AJYL"},   {"ColorDensityYellowMid", "AJYM"},
+      {"ColorDensityYellowHigh", "AJYH"},  {"ColorDensityBlackLow", "AJKL"},
+      {"ColorDensityBlackMid", "AJKM"},    {"ColorDensityBlackHigh", "AJKH"},
   };
   for (const auto& row : kDensity) {
-    const char* choice = GetMarkedChoiceName(ppd, row.name);
+    const char* choice = GetPrefixedMarkedChoiceName(ppd, row.name);
     if (!choice) continue;
     // The printer counts the adjustment from 0; the choices from -3.
     long level = strtol(choice, nullptr, 10);
@@ -206,7 +207,7 @@ void WriteMediaType(FILE* fp, ppd_file_t* ppd) {
       WritePJLJobAttr(fp, "APSP", "OFF");
       WritePJLJobAttr(fp, "MSIP", "OFF");
     }
-  } else if (HasAttr(ppd, "QKExtensionHB1")) {
+  } else if (HasAttr(ppd, "ExtensionHB1")) {
     WritePJLJobAttr(fp, "MSIP", FindValue(choice, kExtendedMedia, "OFF"));
   } else {
     const BasicMedia media = GetBasicMedia(choice);
@@ -216,8 +217,8 @@ void WriteMediaType(FILE* fp, ppd_file_t* ppd) {
 }
 
 void WritePreferredMediaType(FILE* fp, ppd_file_t* ppd) {
-  if (GetMarkedChoiceName(ppd, "QKExtMediaTypeTray1")) return;
-  const char* choice = GetMarkedChoiceName(ppd, "QKPreferredMediaType");
+  if (GetPrefixedMarkedChoiceName(ppd, "ExtMediaTypeTray1")) return;
+  const char* choice = GetPrefixedMarkedChoiceName(ppd, "PreferredMediaType");
   if (choice) {
     WritePJLJobAttr(fp, "APSP", FindValue(choice, kPreferredMedia, "OFF"));
   } else if (!IsTrayMediaDialect(ppd)) {
@@ -226,7 +227,7 @@ void WritePreferredMediaType(FILE* fp, ppd_file_t* ppd) {
 }
 
 void WriteTray1MediaType(FILE* fp, ppd_file_t* ppd) {
-  const char* choice = GetMarkedChoiceName(ppd, "QKExtMediaTypeTray1");
+  const char* choice = GetPrefixedMarkedChoiceName(ppd, "ExtMediaTypeTray1");
   if (choice) WritePJLJobAttr(fp, "APSP", FindValue(choice, kTray1Media, "OFF"));
 }
 
@@ -240,7 +241,7 @@ void WriteColorProcessing(FILE* fp, ppd_file_t* ppd, const ColorSetting* color, 
     const bool screen2On = screen2->mode != 0;
     WriteTableNumber(fp, kTrc, screen2On ? screen2->monoScreen : color->monoTrcNumber);
     WriteTableNumber(fp, kScr, screen2On ? screen2->monoScreen : color->monoScreenNumber);
-    const bool pureBlack = !IsPPDAttrTrue(ppd, "QKMaglev") && GetThinInkPrintSetting(ppd) == 1;
+    const bool pureBlack = !IsPPDAttrTrue(ppd, "Maglev") && GetThinInkPrintSetting(ppd) == 1;
     WritePJLJobAttr(fp, "PBLK", pureBlack ? "ON" : "OFF");
   } else if (mode == ZT_COLORMODE_COLOR) {
     WriteTableNumber(fp, kCpr, color->dlutNumber);

@@ -283,6 +283,24 @@ TEST(ColourConv, EveryPixelAsTheLibraryComputesIt) {
   }
 }
 
+// The sample model sold under another manufacturer converts as the Korva one
+// does: CMYK pages through the device parameter file, RGB pages through the
+// RGB tables, both chosen by the document type.
+TEST(ColourConv, OtherManufacturerConvertsTheSame) {
+  const std::string page = RgbPage(37, 5, MixedPixels(37 * 5, 11));
+  for (const std::string& korvaPPD : {ModelPPD(), RgbModelPPD()}) {
+    const Outcome korva = Convert(korvaPPD, "QKDocumentType=Photo", page);
+    const Outcome pask = Convert(RebrandPPDText(korvaPPD, "Pask", "PK"), "PKDocumentType=Photo", page);
+    EXPECT_EQ(pask.r.status, 0);
+    EXPECT_EQ(pask.r.err, korva.r.err);
+    EXPECT_EQ(pask.r.out, korva.r.out);
+  }
+  const Outcome cmyk = Convert(RebrandPPDText(ModelPPD(), "Pask", "PK"), "", page);
+  ASSERT_EQ(cmyk.pages.size(), 1u);
+  EXPECT_EQ(cmyk.pages[0].header.bitsPerPixel, 32);
+  EXPECT_EQ(cmyk.pages[0].data.size(), 4u * 37 * 5);
+}
+
 TEST(ColourConv, ChunksAndGrowingLines) {
   // 3000-byte lines: 349 lines per 1 MiB chunk, so 1000 lines take three
   // chunks; then lines of 1,080,000 bytes (one line per chunk, larger than

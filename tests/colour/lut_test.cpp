@@ -225,13 +225,16 @@ TEST(ColourLut, RGBDlutFileFromThePPD) {
   TempFile ppd(SamplePPDText({{"/usr/share/ztdriver/korva-zt.dlb", dlut.path()}}), ".ppd");
   RGBDlutTable t;
   setenv("PPD", ppd.path().c_str(), 1);
-  ASSERT_EQ(LoadRGBDlutTable(1, &t), 0);
+  ppd_file_t* opened = ppdOpenFile(ppd.path().c_str());
+  ASSERT_NE(opened, nullptr);
+  ASSERT_EQ(LoadRGBDlutTable(opened, 1, &t), 0);
   EXPECT_EQ(t.entries[0] >> 16, 33u);
   TempFile none(SamplePPDText({{"*QKDlutFilePath:", "*QKOtherPath:"}}), ".ppd");
   setenv("PPD", none.path().c_str(), 1);
-  EXPECT_EQ(LoadRGBDlutTable(1, &t), -1);
+  EXPECT_EQ(LoadRGBDlutTable(opened, 1, &t), -1);
   unsetenv("PPD");
-  EXPECT_EQ(LoadRGBDlutTable(1, &t), -1);
+  EXPECT_EQ(LoadRGBDlutTable(opened, 1, &t), -1);
+  ppdClose(opened);
 }
 
 }  // namespace

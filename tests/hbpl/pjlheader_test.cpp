@@ -322,6 +322,76 @@ TEST_F(HbplPJLHeader, EachSettingDrivesItsLines) {
   }
 }
 
+// What every setting reader returns for one job (in call order), what they
+// wrote on stderr, and the job header.
+struct SettingsReadout {
+  std::vector<std::string> readers;
+  std::string err;
+  std::vector<std::string> header;
+};
+
+SettingsReadout ReadEverySetting(const std::string& ppdText, const std::string& options) {
+  VENDOR_PREFIX[0] = VENDOR_PREFIX_COPY[0] = PPD_PREFIX[0] = '\0';
+  TempFile ppdFile(ppdText, ".ppd");
+  setenv("PPD", ppdFile.path().c_str(), 1);
+  ZTPPDSetting s;
+  SettingsReadout r;
+  if (s.Create(options.c_str()) != 0) return r;
+  ppd_file_t* p = s.ppd;
+  testing::internal::CaptureStderr();
+  ColorSetting c{};
+  Screen2Setting s2{};
+  GetColorSetting(p, &c, s.numOptions, s.options);
+  GetScreen2Setting(p, &s2);
+  for (int v : {GetResolution(p), GetSecurityPrint(p), GetLetterheadDuplexModeSetting(p), CheckIfDriverColorMatching(p),
+                GetDigitalFilterSetting(p), GetEdgeEnhanceSetting(p), GetTrappingSetting(p), GetZTTurnPageSetting(p),
+                GetSkipBlankPagesSetting(p), GetScreen2ModeSetting(p), GetThinInkPrintSetting(p), GetTonerSaveSetting(p),
+                GetColorModeSetting(p), GetFallbackThreshold(p), GetMemoryModuleSetting(p),
+                GetDeviceCollateMemoryThreshold(p), CheckIfDeviceCopies(p), c.dlutNumber, c.ucrNumber, c.trcNumber,
+                c.screenNumber, c.monoTrcNumber, c.monoScreenNumber, s2.colorScreen, s2.monoScreen})
+    r.readers.push_back(std::to_string(v));
+  for (auto reader : {GetSecurityJobName, GetSecurityPasswd, GetSecurityUserID}) {
+    char* raw = nullptr;
+    r.readers.push_back(reader(p, &raw) == 0 ? raw : "(none)");
+    free(raw);
+  }
+  r.err = testing::internal::GetCapturedStderr();
+  r.header = RunHeader(ppdText, options).lines;
+  return r;
+}
+
+// The same jobs through the sample PPD and the sample model sold as Pask
+// ("@" stands for the manufacturer's prefix).
+TEST_F(HbplPJLHeader, EveryManufacturerReadsTheSameSettings) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},
+      {"", "InputSlot=2ndTray Duplex=DuplexTumble @SubPaperSelection=Policy3 @ColorDensityCyanLow=-3 "
+           "@ColorDensityMagentaMid=2 @ColorDensityBlackHigh=3 MediaType=StationaryBack @TonerSaver=True "
+           "@Trapping=True @EdgeEnhance=True @DigitalFilter=High @SecurityPrint=Private @SecurityUserID=Owner "
+           "@SecurityPasswd=Pin1234 @SecurityJobName=Report @PreferredMediaType=CoatingPaper1 @OutputMode=300x300 "
+           "@DocumentType=Photo @LetterHeadDuplexMode=DupOn @Screen2=Fineness @TurnPage=True @Skip=True"},
+      {"*@Maglev: True\n*@ExtensionHB2: True\n" + PickOne("@ExtMediaTypeTray1", {{"Default", ""}, {"ThickPaper2", ""}}),
+       "@ColorMode=Black @ThinInkPrint=True @DigitalFilter=Low MediaType=Envelope InputSlot=BypassTray "
+       "@ExtMediaTypeTray1=ThickPaper2 @DocumentType=Off @LetterHeadDuplexMode=DupOff Collate=False"},
+      {"*@MediaTypeKVAGDI: True\n", "MediaType=Envelope InputSlot=3rdTray @SecurityPrint=Proof"},
+      {"*@ExtensionHB1: True\n", "MediaType=ThickPaper2 @SubPaperSelection=SMH"},
+  };
+  auto spell = [](std::string text, const char* prefix) {
+    for (size_t at; (at = text.find('@')) != std::string::npos;) text.replace(at, 1, prefix);
+    return text;
+  };
+  for (const auto& [extraPPD, options] : cases) {
+    SCOPED_TRACE(options);
+    const std::string korvaPPD = SamplePPDText({}, spell(extraPPD, "QK"));
+    const SettingsReadout korva = ReadEverySetting(korvaPPD, spell(options, "QK"));
+    const SettingsReadout pask = ReadEverySetting(RebrandPPDText(korvaPPD, "Pask", "PK"), spell(options, "PK"));
+    ASSERT_EQ(korva.readers.size(), 28u);
+    EXPECT_EQ(pask.readers, korva.readers);
+    EXPECT_EQ(pask.header, korva.header);
+    EXPECT_EQ(pask.err + korva.err, "");
+  }
+}
+
 TEST_F(HbplPJLHeader, HostFacts) {
   gFakeAddress[0] = 10;
   gFakeAddress[1] = gFakeAddress[2] = 0;

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -172,4 +173,12 @@ std::string SamplePPDText(const std::vector<std::pair<std::string, std::string>>
     text.replace(pos, from.size(), to);
   }
   return text + extra;
+}
+
+std::string RebrandPPDText(const std::string& korvaText, const std::string& manufacturer, const std::string& prefix) {
+  std::string text = std::regex_replace(korvaText, std::regex(R"((\*Default|\*|\$)QK)"), "$1" + prefix);
+  const std::string from = "*Manufacturer: \"Korva\"";
+  const size_t pos = text.find(from);
+  if (pos == std::string::npos) throw std::runtime_error("PPD has no Korva manufacturer");
+  return text.replace(pos, from.size(), "*Manufacturer: \"" + manufacturer + "\"");
 }

@@ -64,3 +64,8 @@ std::string ReadFileText(const std::string& path);
 // substituted once, written to a temporary file.
 std::string SamplePPDText(const std::vector<std::pair<std::string, std::string>>& replace = {},
                           const std::string& extra = "");
+// A Korva PPD text made into one of another manufacturer: the "Manufacturer"
+// value replaced and every driver keyword ("*QK...", "*DefaultQK...", "$QK..."
+// in the run conditions) given that manufacturer's prefix. Choice names and
+// the keys inside a choice's code keep their spelling.
+std::string RebrandPPDText(const std::string& korvaText, const std::string& manufacturer, const std::string& prefix);
