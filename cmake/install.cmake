@@ -2,8 +2,9 @@
 #
 #   ztmainfilter            -> <cups serverbin>/filter   (the queue's one filter)
 #   the chain's programs    -> the directory the sample PPD's *QKFilterDir names
-#   data/*.ppd              -> <cups datadir>/model/korva
-#   the model's data files  -> the paths the PPDs name (*QKDlutFilePath)
+#   the PPDs (cmake/ppds.cmake) -> <cups datadir>/model/<manufacturer>/
+#   the model's data file   -> the path the sample PPD names (*QKDlutFilePath)
+#   the other PPDs' folders and data files -> links to those two
 #   ztjobview            -> <prefix>/bin              (component "tools")
 #
 # CUPS runs a filter only when the program and its own directory belong to
@@ -38,35 +39,14 @@ set(ZT_CUPS_DATADIR ${_zt_datadir} CACHE PATH "CUPS's DataDir (cups-config --dat
 set(ZT_CUPS_FILTERDIR ${ZT_CUPS_SERVERBIN}/filter)
 set(ZT_CUPS_MODELDIR ${ZT_CUPS_DATADIR}/model/korva CACHE PATH "Where the sample PPDs go")
 
-# The PPDs are read at configure time for the paths they name; a changed PPD
-# configures again.
-file(GLOB _zt_ppds ${CMAKE_SOURCE_DIR}/data/*.ppd)
-list(SORT _zt_ppds)
-set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_zt_ppds})
+set(ZT_CUPS_MODELTREE ${ZT_CUPS_DATADIR}/model CACHE PATH "CUPS's model tree; each manufacturer's PPDs go in a folder of their own")
 
-# Value of a quoted main keyword ("*Key: "value"") of a PPD file, or empty.
-function(zt_ppd_attribute ppd key out)
-  file(STRINGS ${ppd} _lines REGEX "^\\*${key}:")
-  set(_value "")
-  foreach(_line IN LISTS _lines)
-    if(_line MATCHES "^\\*${key}:[ \t]*\"([^\"]*)\"")
-      set(_value ${CMAKE_MATCH_1})
-      break()
-    endif()
-  endforeach()
-  set(${out} ${_value} PARENT_SCOPE)
-endfunction()
-
-# The chain's folder: what the sample model's PPD names, else the runner's
-# own default.
-set(_zt_chain_dir "")
-set(_zt_chain_names "")
-if(EXISTS ${CMAKE_SOURCE_DIR}/data/korva-zt.ppd)
-  zt_ppd_attribute(${CMAKE_SOURCE_DIR}/data/korva-zt.ppd QKFilterDir _zt_chain_dir)
-  zt_ppd_attribute(${CMAKE_SOURCE_DIR}/data/korva-zt.ppd QKFilterChain _zt_chain)
-  string(REPLACE " " "" _zt_chain "${_zt_chain}")
-  string(REPLACE "," ";" _zt_chain_names "${_zt_chain}")
-endif()
+# The chain's folder and programs: what the sample model's PPD names, else
+# the runner's own default.
+zt_ppd_attribute(${ZT_SAMPLE_PPD} QKFilterDir _zt_chain_dir)
+zt_ppd_attribute(${ZT_SAMPLE_PPD} QKFilterChain _zt_chain)
+string(REPLACE " " "" _zt_chain "${_zt_chain}")
+string(REPLACE "," ";" _zt_chain_names "${_zt_chain}")
 if(NOT _zt_chain_dir)
   set(_zt_chain_dir /usr/lib/cups/filter)
 endif()
@@ -100,23 +80,51 @@ foreach(_zt_prog IN LISTS _zt_chain_programs)
   endif()
 endforeach()
 
-# PPDs, and the data files they point at when data/ holds a file of that name.
-foreach(_zt_ppd IN LISTS _zt_ppds)
-  install(FILES ${_zt_ppd} DESTINATION ${ZT_CUPS_MODELDIR}
+# The PPDs, each in its manufacturer's folder of the model tree, and what
+# they point at. The chain's programs and the model's device parameter file
+# exist once, in the places the sample model's PPD names; a PPD that names
+# other places gets symbolic links there (relative ones within one folder).
+zt_ppd_attribute(${ZT_SAMPLE_PPD} QKDlutFilePath _zt_sample_dlb)
+get_filename_component(_zt_dlb_name ${_zt_sample_dlb} NAME)
+if(NOT EXISTS ${CMAKE_SOURCE_DIR}/data/${_zt_dlb_name})
+  message(FATAL_ERROR "${ZT_SAMPLE_PPD} names ${_zt_sample_dlb}, but data/${_zt_dlb_name} does not exist")
+endif()
+get_filename_component(_zt_dir ${_zt_sample_dlb} DIRECTORY)
+install(FILES ${CMAKE_SOURCE_DIR}/data/${_zt_dlb_name} DESTINATION ${_zt_dir}
+        PERMISSIONS ${_zt_file_perms} COMPONENT driver)
+
+# zt_install_link(PATH TARGET): PATH is installed as a link to TARGET.
+set(_zt_links ${CMAKE_BINARY_DIR}/install-links)
+function(zt_install_link path target)
+  get_filename_component(_dir ${path} DIRECTORY)
+  get_filename_component(_name ${path} NAME)
+  get_filename_component(_target_dir ${target} DIRECTORY)
+  if(_dir STREQUAL _target_dir)
+    get_filename_component(target ${target} NAME)
+  endif()
+  file(MAKE_DIRECTORY ${_zt_links}${_dir})
+  file(CREATE_LINK ${target} ${_zt_links}${path} SYMBOLIC)
+  install(FILES ${_zt_links}${path} DESTINATION ${_dir} COMPONENT driver)
+endfunction()
+
+foreach(_zt_row IN LISTS ZT_PPD_MODELS)
+  string(REPLACE "|" ";" _zt_fields "${_zt_row}")
+  list(GET _zt_fields 0 _zt_maker)
+  list(GET _zt_fields 2 _zt_stem)
+  list(GET _zt_fields 3 _zt_folder)
+  zt_ppd_prefix_of(${_zt_maker} _zt_prefix)
+  set(_zt_ppd ${ZT_PPD_DIR}/${_zt_stem}.ppd)
+  install(FILES ${_zt_ppd} DESTINATION ${ZT_CUPS_MODELTREE}/${_zt_folder}
           PERMISSIONS ${_zt_file_perms} COMPONENT driver)
-  foreach(_zt_key QKDlutFilePath)
-    zt_ppd_attribute(${_zt_ppd} ${_zt_key} _zt_path)
-    if(_zt_path)
-      get_filename_component(_zt_name ${_zt_path} NAME)
-      get_filename_component(_zt_dir ${_zt_path} DIRECTORY)
-      if(EXISTS ${CMAKE_SOURCE_DIR}/data/${_zt_name})
-        install(FILES ${CMAKE_SOURCE_DIR}/data/${_zt_name} DESTINATION ${_zt_dir}
-                PERMISSIONS ${_zt_file_perms} COMPONENT driver)
-      else()
-        message(WARNING "${_zt_ppd} names ${_zt_path} (*${_zt_key}), but data/${_zt_name} does not exist")
-      endif()
-    endif()
-  endforeach()
+  zt_ppd_attribute(${_zt_ppd} ${_zt_prefix}FilterDir _zt_path)
+  string(REGEX REPLACE "/+$" "" _zt_path "${_zt_path}")
+  if(_zt_path AND NOT _zt_path STREQUAL ZT_CHAIN_DIR)
+    zt_install_link(${_zt_path} ${ZT_CHAIN_DIR})
+  endif()
+  zt_ppd_attribute(${_zt_ppd} ${_zt_prefix}DlutFilePath _zt_path)
+  if(_zt_path AND NOT _zt_path STREQUAL _zt_sample_dlb)
+    zt_install_link(${_zt_path} ${_zt_sample_dlb})
+  endif()
 endforeach()
 
 # Root owns the filters and their folders whenever root installs.
@@ -147,4 +155,4 @@ if(TARGET ztjobview)
   install(TARGETS ztjobview RUNTIME DESTINATION bin PERMISSIONS ${_zt_exe_perms} COMPONENT tools)
 endif()
 
-message(STATUS "Install: ztmainfilter -> ${ZT_CUPS_FILTERDIR}, chain -> ${ZT_CHAIN_DIR}, PPDs -> ${ZT_CUPS_MODELDIR}")
+message(STATUS "Install: ztmainfilter -> ${ZT_CUPS_FILTERDIR}, chain -> ${ZT_CHAIN_DIR}, PPDs -> ${ZT_CUPS_MODELTREE}/<manufacturer>")

@@ -8,6 +8,7 @@ packages=(
   libcups2-dev libcupsimage2-dev libpng-dev
   cups-client cups-ppdc
   cups cups-daemon cups-ipp-utils cups-filters ghostscript python3-minimal
+  dpkg-dev file lintian
 )
 missing=()
 for p in "${packages[@]}"; do
