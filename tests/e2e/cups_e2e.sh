@@ -10,8 +10,15 @@
 #         duplex-copies  three A5 pages, two copies, long-edge duplex, trapping
 #         mono-secure    monochrome, short-edge duplex, secure print, toner saving
 #         cancel         a long job cancelled while the chain runs
+#         makers         one job through a queue of every manufacturer's PPD, each
+#                        the same printer job as through the Korva queue
+#         package        builds the Debian package, installs it on this machine,
+#                        prints through a queue of a model that lpinfo -m lists,
+#                        removes the package and checks that nothing is left; only
+#                        when CI=true or ZT_E2E_PACKAGE=1 (it changes the system)
 #   --keep  keep the work folder (also kept on failure)
-# Exit status: 0 pass, 1 fail, 77 skipped (not root: cupsd must run filters as lp).
+# Exit status: 0 pass, 1 fail, 77 skipped (not root: cupsd must run filters as
+# lp; package: not asked for, or a sanitizer build).
 #
 # Nothing here talks to any address but 127.0.0.1 and the private socket.
 set -Eeuo pipefail
@@ -27,15 +34,15 @@ while [ $# -gt 0 ]; do
   esac
   shift
 done
-case "$CASE" in colour-a4|duplex-copies|mono-secure|cancel) ;;
-  *) echo "usage: cups_e2e.sh --build DIR --source DIR [--keep] colour-a4|duplex-copies|mono-secure|cancel" >&2; exit 2 ;;
+case "$CASE" in colour-a4|duplex-copies|mono-secure|cancel|makers|package) ;;
+  *) echo "usage: cups_e2e.sh --build DIR --source DIR [--keep] colour-a4|duplex-copies|mono-secure|cancel|makers|package" >&2; exit 2 ;;
 esac
 [ -d "$BUILD" ] && [ -d "$SRC" ] || { echo "cups_e2e: --build and --source must name folders" >&2; exit 2; }
 BUILD=$(cd "$BUILD" && pwd); SRC=$(cd "$SRC" && pwd)
 
 QUEUE=ztq
 PY=/usr/bin/python3        # not a pyenv or venv shim from PATH
-W=""; CUPSD_PID=""; LISTENER_PID=""; POLICY_RC_CREATED=0
+W=""; CUPSD_PID=""; LISTENER_PID=""; POLICY_RC_CREATED=0; PKG_INSTALLED=""
 INSPECT="$BUILD/bin/ztjobview"
 
 say() { printf 'cups_e2e: %s\n' "$*"; }
@@ -68,6 +75,8 @@ cleanup() {
   trap - ERR
   stop_pid "$CUPSD_PID"
   stop_pid "$LISTENER_PID"
+  # A package case that failed half-way leaves no driver on the machine.
+  [ -n "$PKG_INSTALLED" ] && apt-get -o DPkg::Lock::Timeout=600 purge -y -qq "$PKG_INSTALLED" >/dev/null 2>&1
   [ "$POLICY_RC_CREATED" = 1 ] && rm -f /usr/sbin/policy-rc.d
   if [ -n "$W" ] && [ -d "$W" ]; then
     if [ "$KEEP" = 1 ] || [ $rc -ne 0 ]; then
@@ -86,6 +95,17 @@ if [ "$(id -u)" != 0 ]; then
   exit 77
 fi
 [ -x "$INSPECT" ] || die "the job inspector $INSPECT is not built"
+cache_var() { sed -n "s/^$1:[A-Z]*=//p" "$BUILD/CMakeCache.txt"; }
+if [ "$CASE" = package ]; then
+  if [ "${CI:-}" != true ] && [ "${ZT_E2E_PACKAGE:-0}" != 1 ]; then
+    echo "cups_e2e: SKIP: installs a package on this machine; runs when CI=true or ZT_E2E_PACKAGE=1"
+    exit 77
+  fi
+  if [ "$(cache_var ZT_SANITIZE)" = ON ]; then
+    echo "cups_e2e: SKIP: the package is made from the normal build, not a sanitizer build"
+    exit 77
+  fi
+fi
 
 # ------------------------------------------------------------------ packages
 need_install() {
@@ -125,22 +145,50 @@ export CUPS_SERVER="$SOCK"
 unset CUPS_SERVERROOT CUPS_DATADIR CUPS_SERVERBIN CUPS_STATEDIR CUPS_CACHEDIR CUPS_REQUESTROOT \
       CUPS_ENCRYPTION CUPS_USER 2>/dev/null || true
 
-# The driver, installed the way an administrator installs it, under $W/root.
-cache_var() { sed -n "s/^$1:[A-Z]*=//p" "$BUILD/CMakeCache.txt"; }
 FILTERDIR="$(cache_var ZT_CUPS_SERVERBIN)/filter"
 CHAINDIR=$(cache_var ZT_CHAIN_DIR)
-MODELDIR=$(cache_var ZT_CUPS_MODELDIR)
-[ -n "$CHAINDIR" ] && [ -n "$MODELDIR" ] || die "the build at $BUILD has no install layout (cmake/install.cmake)"
-ROOT="$W/root"
-DESTDIR="$ROOT" cmake --install "$BUILD" --component driver >"$W/log/install.out" 2>&1 \
-  || die "cmake --install failed: $(tail -5 "$W/log/install.out")"
+MODELTREE=$(cache_var ZT_CUPS_MODELTREE)
+[ -n "$CHAINDIR" ] && [ -n "$MODELTREE" ] || die "the build at $BUILD has no install layout (cmake/install.cmake)"
+check_root_owned() {
+  local f st
+  for f in "$@"; do
+    st=$(stat -c '%U %a' "$f")
+    case "$st" in "root "[0-7][0145][0145]) ;; *) die "installed $f is '$st': CUPS wants root and no group/other write" ;; esac
+  done
+}
+if [ "$CASE" = package ]; then
+  # The package, made in the build folder and installed the way a user
+  # installs it. NEW lists what it brings that the machine did not have.
+  ROOT=""
+  (cd "$BUILD" && cpack -G DEB) >"$W/log/cpack.out" 2>&1 || die "cpack failed: $(tail -5 "$W/log/cpack.out")"
+  DEB=$(sed -n 's/^CPack: - package: \(.*\.deb\) generated\.$/\1/p' "$W/log/cpack.out")
+  [ -f "$DEB" ] || die "cpack made no .deb: $(tail -5 "$W/log/cpack.out")"
+  lintian "$DEB" >"$W/log/lintian.out" 2>&1 || true
+  ! grep -q '^E:' "$W/log/lintian.out" || die "lintian finds errors in $DEB: $(grep '^E:' "$W/log/lintian.out" | head -5)"
+  PKG=$(dpkg-deb -f "$DEB" Package)
+  ! dpkg-query -W -f='${Status}' "$PKG" 2>/dev/null | grep -q installed \
+    || die "$PKG is installed on this machine already; the test would remove it"
+  dpkg-deb -c "$DEB" >"$W/log/deb-contents"
+  bad=$(awk '$2 != "root/root" || $1 ~ /^[^l]....w/ || $1 ~ /^[^l].......w/' "$W/log/deb-contents")
+  [ -z "$bad" ] || die "files of the package not owned by root or writable by others: $bad"
+  NEW=()
+  while read -r p; do
+    [ -e "$p" ] || [ -L "$p" ] || NEW+=("$p")
+  done < <(awk '{print $6}' "$W/log/deb-contents" | sed 's|^\.||; s|/$||' | grep .)
+  [ ${#NEW[@]} -gt 0 ] || die "the package brings nothing this machine lacks"
+  PKG_INSTALLED=$PKG
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq "$DEB" >"$W/log/apt-install.out" 2>&1 \
+    || die "apt-get install $DEB failed: $(tail -5 "$W/log/apt-install.out")"
+  say "installed $(basename "$DEB") ($(grep -c . "$W/log/deb-contents") entries, lintian: no error, $(grep -c '^W:' "$W/log/lintian.out" || true) warnings)"
+else
+  # The driver, installed the way an administrator installs it, under $W/root.
+  ROOT="$W/root"
+  DESTDIR="$ROOT" cmake --install "$BUILD" --component driver >"$W/log/install.out" 2>&1 \
+    || die "cmake --install failed: $(tail -5 "$W/log/install.out")"
+fi
 [ -x "$ROOT$FILTERDIR/ztmainfilter" ] || die "ztmainfilter was not installed into $FILTERDIR"
-PPDSRC="$ROOT$MODELDIR/korva-zt.ppd"
-[ -f "$PPDSRC" ] || die "the sample PPD was not installed into $MODELDIR"
-for f in "$ROOT$FILTERDIR/ztmainfilter" "$ROOT$FILTERDIR" "$ROOT$CHAINDIR"; do
-  st=$(stat -c '%U %a' "$f")
-  case "$st" in "root "[0-7][0145][0145]) ;; *) die "installed $f is '$st': CUPS wants root and no group/other write" ;; esac
-done
+[ -f "$ROOT$MODELTREE/korva/korva-zt.ppd" ] || die "the sample PPD was not installed into $MODELTREE/korva"
+check_root_owned "$ROOT$FILTERDIR/ztmainfilter" "$ROOT$FILTERDIR" "$ROOT$CHAINDIR"
 
 # Private ServerBin: the system's filters, cups-exec and the socket backend,
 # and the installed entry filter.
@@ -153,13 +201,18 @@ else ln -s /usr/lib/cups/backend-available/socket "$SB/backend/socket"; fi
 ln -sf "$ROOT$FILTERDIR/ztmainfilter" "$SB/filter/ztmainfilter"
 chmod 755 "$SB" "$SB/filter" "$SB/backend"
 
-# The queue's PPD: the installed one, with its paths moved under $ROOT.
+# queue_ppd INSTALLED-PPD OUT: the queue's PPD, the installed one with the
+# paths it names (of any manufacturer's prefix) moved under $ROOT, checked
+# with cupstestppd.
+queue_ppd() {
+  sed -E "s|^\*(..FilterDir\|..DlutFilePath):[[:space:]]*\"(/[^\"]*)\"|*\1: \"$ROOT\2\"|" "$1" > "$2"
+  grep -q '^\*..FilterDir:' "$2" || die "$1 names no filter folder"
+  if ! CUPS_SERVERBIN="$SB" cupstestppd "$2" >"$W/log/cupstestppd.out" 2>&1; then
+    die "cupstestppd rejects the installed PPD $1: $(grep -iE 'FAIL|\*\*' "$W/log/cupstestppd.out" | head -5)"
+  fi
+}
 PPD="$W/doc/korva-zt.ppd"
-sed -E "s|^\*(QKFilterDir\|QKDlutFilePath):[[:space:]]*\"(/[^\"]*)\"|*\1: \"$ROOT\2\"|" "$PPDSRC" > "$PPD"
-grep -q '^\*QKFilterDir:' "$PPD" || printf '*QKFilterDir: "%s"\n' "$ROOT$CHAINDIR" >> "$PPD"
-if ! CUPS_SERVERBIN="$SB" cupstestppd "$PPD" >"$W/log/cupstestppd.out" 2>&1; then
-  die "cupstestppd rejects the installed PPD: $(grep -iE 'FAIL|\*\*' "$W/log/cupstestppd.out" | head -5)"
-fi
+[ "$CASE" = package ] || queue_ppd "$ROOT$MODELTREE/korva/korva-zt.ppd" "$PPD"
 
 # Filters built with the sanitizers need their options passed on by cupsd.
 SETENV=""
@@ -231,13 +284,20 @@ for _ in $(seq 1 200); do
 done
 [ $up = 1 ] || die "cupsd does not answer on $SOCK"
 
-lpadmin -p "$QUEUE" -E -v "socket://127.0.0.1:$LPORT" -P "$PPD" >"$W/log/lpadmin.out" 2>&1 \
-  || die "lpadmin failed: $(cat "$W/log/lpadmin.out")"
-lpstat -p "$QUEUE" | grep -q enabled || die "queue $QUEUE is not enabled: $(lpstat -p "$QUEUE")"
-if grep -q 'insecure permissions' "$W/log/error_log"; then
-  die "cupsd refuses the installed filter: $(grep -m1 'insecure permissions' "$W/log/error_log")"
+# add_queue NAME lpadmin-PPD-ARGS...: a queue to the listener.
+add_queue() {
+  local name=$1; shift
+  lpadmin -p "$name" -E -v "socket://127.0.0.1:$LPORT" "$@" >"$W/log/lpadmin.out" 2>&1 \
+    || die "lpadmin failed: $(cat "$W/log/lpadmin.out")"
+  lpstat -p "$name" | grep -q enabled || die "queue $name is not enabled: $(lpstat -p "$name")"
+  if grep -q 'insecure permissions' "$W/log/error_log"; then
+    die "cupsd refuses the installed filter: $(grep -m1 'insecure permissions' "$W/log/error_log")"
+  fi
+}
+if [ "$CASE" != package ]; then
+  add_queue "$QUEUE" -P "$PPD"
+  say "cupsd on 127.0.0.1:$PORT, queue $QUEUE -> socket://127.0.0.1:$LPORT, driver under $ROOT"
 fi
-say "cupsd on 127.0.0.1:$PORT, queue $QUEUE -> socket://127.0.0.1:$LPORT, driver under $ROOT"
 
 # --------------------------------------------------------------- documents
 # make_pdf NAME PAGES PAPER: every page has colour bars, a grey ramp and text.
@@ -315,7 +375,7 @@ print_job() {
   local name=$1 pdf=$2 t0 before; shift 2
   before=$(ls "$W/out" | grep -c '\.bin$' || true)
   t0=$(now)
-  submit "$name" "$pdf" "$@"
+  submit "${JOB_TITLE:-$name}" "$pdf" "$@"
   wait_final "$JOB" "${JOB_LIMIT:-240}"
   SECONDS_TAKEN=$(elapsed "$t0" "$(now)")
   [ "$JOBSTATE" = completed ] || die "job $JOB ended '$JOBSTATE':
@@ -468,6 +528,84 @@ cancel)
   tmp_after=$(ls -A "$W/spool/tmp" | grep -v '^gs_' | sort || true)
   [ "$tmp_before" = "$tmp_after" ] || die "temporary files left in $W/spool/tmp: $(comm -13 <(printf '%s\n' "$tmp_before") <(printf '%s\n' "$tmp_after") | tr '\n' ' ')"
   say "cancel: job $JOB canceled after $t_state s, chain stopped after $t_stop s (ztmainfilter $runner_end), no temporary file left"
+  ;;
+makers)
+  # The same document and settings through a queue of each manufacturer's PPD,
+  # every option under that manufacturer's prefix: the printer job is the
+  # Korva queue's, PJL settings (bar the clock) and decoded pages alike.
+  make_pdf two 2 a5
+  job_of() { # job_of PREFIX: the lp options of the comparison job
+    local p=$1
+    printf '%s\n' -n 2 -o media=A5 -o sides=two-sided-long-edge -o "${p}DocumentType=Photo" \
+      -o "${p}Screen2=Fineness" -o "${p}Trapping=True" -o "${p}DigitalFilter=Low" \
+      -o "${p}SecurityPrint=Private" -o "${p}SecurityPasswd=Pin1234" -o "${p}SecurityUserID=Owner" \
+      -o "${p}ColorDensityCyanLow=2" -o "${p}ColorDensityBlackHigh=-1" -o "${p}SubPaperSelection=Policy3" \
+      -o "${p}LetterHeadDuplexMode=DupOn" -o "${p}PreferredMediaType=FinePaper" -o "${p}TurnPage=True" \
+      -o "${p}OutputMode=300x300"
+  }
+  settings() {
+    grep '^pjl: ' "$REPORT" | grep -vE '^pjl: @PJL COMMENT (DATE|TIME)='
+    grep -E '^(pages|page [0-9]+):' "$REPORT" | sed 's/ png=.*//'
+  }
+  count=0
+  for installed in "$ROOT$MODELTREE"/korva/korva-zt.ppd "$ROOT$MODELTREE"/*/*.ppd; do
+    stem=$(basename "$installed" .ppd)
+    [ "$stem" = korva-zt ] && [ $count -gt 0 ] && continue
+    prefix=$(sed -n 's/^\*\(..\)FilterChain:.*/\1/p' "$installed")
+    maker=$(sed -n 's/^\*Manufacturer: *"\(.*\)"/\1/p' "$installed")
+    [ -n "$prefix" ] || die "$installed names no filter chain"
+    QUEUE=zt-$stem
+    queue_ppd "$installed" "$W/doc/$stem.ppd"
+    add_queue "$QUEUE" -P "$W/doc/$stem.ppd"
+    CURRENT=$stem
+    mapfile -t opts < <(job_of "$prefix")
+    JOB_TITLE=makers print_job "$stem" "$W/doc/two.pdf" "${opts[@]}"
+    settings >"$W/log/$stem.settings"
+    (cd "$W/pages/$stem" && md5sum page-*.png) >"$W/log/$stem.pages"
+    if [ $count = 0 ]; then
+      # The Korva job is the reference; it must show the settings asked for.
+      has_pjl "@PJL SET DUPLEX=ON"
+      has_pjl '@PJL SET JOBATTR="@TRAP=ON"'
+      has_pjl "@PJL SET HOLDTYPE=PRIVATE"
+      has_pjl '@PJL SET USERNAME="owner"'
+      grep -q '^pjl: @PJL SET HOLDKEY' "$REPORT" || die "the private job has no HOLDKEY line"
+      [ "$(page_field 1 layout)" = colour ] || die "the Korva job's page 1 is not a colour page"
+      [ -s "$W/log/$stem.pages" ] || die "the Korva job decoded to no pages"
+    else
+      diff -u "$W/log/korva-zt.settings" "$W/log/$stem.settings" >"$W/log/$stem.diff" \
+        || die "the $maker queue ($stem.ppd, prefix $prefix) prints other settings than the Korva queue:
+$(grep '^[-+][^-+]' "$W/log/$stem.diff" | head -12)"
+      cmp -s "$W/log/korva-zt.pages" "$W/log/$stem.pages" \
+        || die "the $maker queue ($stem.ppd) prints other pages than the Korva queue"
+    fi
+    count=$((count + 1))
+  done
+  [ $count = 5 ] || die "expected the PPDs of 5 manufacturers under $MODELTREE, found $count"
+  say "makers: the queues of all $count manufacturers print the Korva queue's job ($(grep -c '^pjl:' "$W/log/korva-zt.settings") PJL lines, $(grep -c . "$W/log/korva-zt.pages") pages)"
+  ;;
+package)
+  models=$(lpinfo -m 2>"$W/log/lpinfo.err" | grep ', ZT driver$' || true)
+  [ "$(printf '%s\n' "$models" | grep -c .)" = 5 ] || die "lpinfo -m lists other than 5 models of the driver:
+$models"
+  model=$(printf '%s\n' "$models" | grep ' Talma ' | cut -d' ' -f1)
+  [ -n "$model" ] || die "lpinfo -m lists no Talma model: $models"
+  QUEUE=ztpkg
+  add_queue "$QUEUE" -m "$model"
+  CURRENT=package
+  make_pdf two 2 a4
+  print_job package "$W/doc/two.pdf" -o TLColorMode=Black -o TLTonerSaver=True
+  expect_pages 2
+  has_pjl "@PJL SET ECONOMODE=ON"
+  has_pjl "@PJL ENTER LANGUAGE=HBPL"
+  [ "$(page_field 1 layout)" = mono ] || die "the monochrome job of the packaged driver has a colour page"
+  lpadmin -x "$QUEUE"
+  apt-get -o DPkg::Lock::Timeout=600 purge -y -qq "$PKG" >"$W/log/apt-purge.out" 2>&1 \
+    || die "apt-get purge $PKG failed: $(tail -5 "$W/log/apt-purge.out")"
+  PKG_INSTALLED=""
+  left=()
+  for p in "${NEW[@]}"; do [ -e "$p" ] || [ -L "$p" ] && left+=("$p"); done
+  [ ${#left[@]} = 0 ] || die "removing $PKG leaves ${left[*]}"
+  say "package: $model from lpinfo -m printed; removing $PKG left none of the ${#NEW[@]} paths it had added"
   ;;
 esac
 say "PASS ($CASE)"
