@@ -3,8 +3,8 @@
 #   cd build && cpack -G DEB      -> build/printer-driver-zt_<version>_<arch>.deb
 #
 # It holds everything cmake/install.cmake installs (components "driver" and
-# "tools"), stripped, with root as owner, plus the Debian copyright file and
-# changelog; the runtime dependencies come from dpkg-shlibdeps. The version is
+# "tools"), stripped, with root as owner, plus the Debian copyright file,
+# changelog and ztjobview's manual page; the runtime dependencies come from dpkg-shlibdeps. The version is
 # the one of the newest entry of packaging/changelog.
 
 set(ZT_PACKAGE_NAME printer-driver-zt)
@@ -19,16 +19,24 @@ set(ZT_PACKAGE_VERSION ${CMAKE_MATCH_1})
 set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${CMAKE_SOURCE_DIR}/packaging/changelog)
 
-# Debian wants the changelog compressed, reproducibly (no name or time stamp).
+# Debian wants the changelog and manual pages compressed, reproducibly (no
+# name or time stamp in the gzip header).
 find_program(ZT_GZIP gzip REQUIRED)
-add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
-  COMMAND ${ZT_GZIP} -9 -n -c ${CMAKE_SOURCE_DIR}/packaging/changelog > ${CMAKE_BINARY_DIR}/packaging/changelog.gz
-  DEPENDS ${CMAKE_SOURCE_DIR}/packaging/changelog VERBATIM)
-add_custom_target(package_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+set(_zt_gzipped "")
+foreach(_zt_doc changelog ztjobview.1)
+  set(_zt_out ${CMAKE_BINARY_DIR}/packaging/${_zt_doc}.gz)
+  add_custom_command(OUTPUT ${_zt_out}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
+    COMMAND ${ZT_GZIP} -9 -n -c ${CMAKE_SOURCE_DIR}/packaging/${_zt_doc} > ${_zt_out}
+    DEPENDS ${CMAKE_SOURCE_DIR}/packaging/${_zt_doc} VERBATIM)
+  list(APPEND _zt_gzipped ${_zt_out})
+endforeach()
+add_custom_target(package_docs ALL DEPENDS ${_zt_gzipped})
+set(_zt_doc_perms OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.gz
-        DESTINATION ${ZT_PACKAGE_DOCDIR} PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
-        COMPONENT doc)
+        DESTINATION ${ZT_PACKAGE_DOCDIR} PERMISSIONS ${_zt_doc_perms} COMPONENT doc)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/ztjobview.1.gz
+        DESTINATION share/man/man1 PERMISSIONS ${_zt_doc_perms} COMPONENT tools)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${ZT_PACKAGE_NAME})
