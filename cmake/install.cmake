@@ -37,8 +37,6 @@ endif()
 set(ZT_CUPS_SERVERBIN ${_zt_serverbin} CACHE PATH "CUPS's ServerBin (cups-config --serverbin)")
 set(ZT_CUPS_DATADIR ${_zt_datadir} CACHE PATH "CUPS's DataDir (cups-config --datadir)")
 set(ZT_CUPS_FILTERDIR ${ZT_CUPS_SERVERBIN}/filter)
-set(ZT_CUPS_MODELDIR ${ZT_CUPS_DATADIR}/model/korva CACHE PATH "Where the sample PPDs go")
-
 set(ZT_CUPS_MODELTREE ${ZT_CUPS_DATADIR}/model CACHE PATH "CUPS's model tree; each manufacturer's PPDs go in a folder of their own")
 
 # The chain's folder and programs: what the sample model's PPD names, else
@@ -97,7 +95,6 @@ install(FILES ${CMAKE_SOURCE_DIR}/data/${_zt_dlb_name} DESTINATION ${_zt_dir}
 set(_zt_links ${CMAKE_BINARY_DIR}/install-links)
 function(zt_install_link path target)
   get_filename_component(_dir ${path} DIRECTORY)
-  get_filename_component(_name ${path} NAME)
   get_filename_component(_target_dir ${target} DIRECTORY)
   if(_dir STREQUAL _target_dir)
     get_filename_component(target ${target} NAME)

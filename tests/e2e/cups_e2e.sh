@@ -76,7 +76,7 @@ cleanup() {
   stop_pid "$CUPSD_PID"
   stop_pid "$LISTENER_PID"
   # A package case that failed half-way leaves no driver on the machine.
-  [ -n "$PKG_INSTALLED" ] && apt-get -o DPkg::Lock::Timeout=600 purge -y -qq "$PKG_INSTALLED" >/dev/null 2>&1
+  [ -n "$PKG_INSTALLED" ] && { apt-get -o DPkg::Lock::Timeout=600 purge -y -qq "$PKG_INSTALLED" >/dev/null 2>&1 || true; }
   [ "$POLICY_RC_CREATED" = 1 ] && rm -f /usr/sbin/policy-rc.d
   if [ -n "$W" ] && [ -d "$W" ]; then
     if [ "$KEEP" = 1 ] || [ $rc -ne 0 ]; then
