@@ -9,6 +9,7 @@ packages=(
   cups-client cups-ppdc
   cups cups-daemon cups-ipp-utils cups-filters ghostscript python3-minimal
   dpkg-dev file lintian
+  valgrind
 )
 missing=()
 for p in "${packages[@]}"; do
