@@ -19,6 +19,7 @@
 #include "ztcolorlut.h"
 #include "ztcolorsetting.h"
 #include "ztdevparam.h"
+#include "zterror.h"
 #include "ztio.h"
 #include "ztraster.h"
 #include "ztrgboperation.h"
@@ -565,6 +566,7 @@ int ConvertPage(FILE* in, FILE* out, const ZTRasterHeader& header, Conversion& c
     }
     const size_t outBytes = pixels * outPerPixel;
     if (fwrite(buffers.out.get(), 1, outBytes, out) != outBytes) {
+      ZTPrintCause("ztcolorconv", "cannot write the output", errno);
       fputs("ERROR: ztcolorconv: File write failed.\n", stderr);
       return 1;
     }
@@ -580,6 +582,8 @@ const ZTPreparedLut* SetupCMYKTable(ppd_file_t* ppd, const Conversion& c, ZTPrep
   const int loaded = ReadDlbInfo();
   if (const char* msg = DlbLoadMessage()) {
     // A file that cannot be used costs only the table: say why in the log.
+    if (loaded != 0 && DlbLastError() != 0)
+      fprintf(stderr, "DEBUG: ztcolorconv: cannot read the device parameter file: %s\n", strerror(DlbLastError()));
     if (loaded != 0 && strncmp(msg, "ERROR: ", 7) == 0)
       fprintf(stderr, "DEBUG: ztcolorconv: %s", msg + 7);
     else
@@ -696,7 +700,9 @@ int ConvertStream(FILE* in, FILE* out, Conversion& conv) {
       return 1;
     }
     if (!WriteZTRasterHeader_FP(out, &outHeader)) {
-      fprintf(stderr, "ERROR: ztcolorconv: Write header failed. %d\n", errno);
+      const int cause = errno;
+      ZTPrintCause("ztcolorconv", "cannot write the output", cause);
+      fprintf(stderr, "ERROR: ztcolorconv: Write header failed. %d\n", cause);
       return 1;
     }
     if (ConvertPage(in, out, header, conv, buffers) != 0) return 1;
@@ -746,6 +752,7 @@ int main(int argc, char* argv[]) {
   int status = SetUpConversion(setting, &own, &conv);
   if (status == 0) status = ConvertStream(in, out, conv);
   if (outHolder.close() != 0 && status == 0) {
+    ZTPrintCause("ztcolorconv", "cannot write the output", errno);
     fputs("ERROR: ztcolorconv: File write failed.\n", stderr);
     status = 1;
   }

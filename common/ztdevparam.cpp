@@ -1,6 +1,7 @@
 // Device parameter file loader, parameter tables and record selectors.
 #include "ztdevparam.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -124,6 +125,7 @@ unsigned char* dlbData = nullptr;
 size_t dlbLength = 0;
 
 DlbLoadStatus lastStatus = DLB_LOADED;
+int lastError = 0;  // errno behind a failed open or read of the file
 int damagedCount = 0;
 char loadMessage[640];
 
@@ -217,8 +219,10 @@ void ParseImage() {
 }
 
 int Fail(DlbLoadStatus status, const char* path) {
+  const int cause = errno;
   ReleaseDlbInfo();
   lastStatus = status;
+  lastError = status == DLB_FILE_OPEN_FAILED || status == DLB_READ_FAILED ? cause : 0;
   switch (status) {
     case DLB_FILE_OPEN_FAILED:
       snprintf(loadMessage, sizeof loadMessage, "ERROR: Unable to open ips_dlb file %s.\n", path);
@@ -258,6 +262,7 @@ void BeginLoad() {
   damagedCount = 0;
   loadMessage[0] = '\0';
   lastStatus = DLB_LOADED;
+  lastError = 0;
 }
 
 struct FileCloser {
@@ -301,6 +306,7 @@ int ReadDlbInfo() {
 
 int ReadDlbFile(const char* path) {
   BeginLoad();
+  errno = 0;  // a cause left from earlier calls is not this file's
   if (!path) return Fail(DLB_FILE_OPEN_FAILED, "(null)");
   FileCloser file{fopen(path, "rb")};
   if (!file.fp) return Fail(DLB_FILE_OPEN_FAILED, path);
@@ -336,6 +342,7 @@ int ReadDlbData(const unsigned char* data, size_t len) {
 }
 
 DlbLoadStatus DlbLastStatus() { return lastStatus; }
+int DlbLastError() { return lastError; }
 int DlbDamagedCount() { return damagedCount; }
 const char* DlbLoadMessage() { return loadMessage[0] ? loadMessage : nullptr; }
 

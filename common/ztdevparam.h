@@ -188,6 +188,9 @@ int ReadDlbFile(const char* path);
 int ReadDlbData(const unsigned char* data, size_t len);
 
 DlbLoadStatus DlbLastStatus();
+// The system's error number behind a last load that could not open or read
+// the file (DLB_FILE_OPEN_FAILED, DLB_READ_FAILED), else 0.
+int DlbLastError();
 // Number of directory tails, blocks and slots of the last load that were
 // ignored as damaged (reaching outside the image, or a record index not
 // below N). Slots beyond the table capacity are ignored without counting.

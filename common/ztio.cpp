@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 
 ssize_t ZTReadFull(int fd, void* buf, size_t n) {
   size_t done = 0;
@@ -145,7 +146,27 @@ size_t ZTLinesPerChunk(size_t bytesPerLine, size_t chunkBytes) {
   return std::max<size_t>(1, chunkBytes / bytesPerLine);
 }
 
-ZTTempStream::ZTTempStream() : fp_(tmpfile()) {}
+// A descriptor of a new, nameless file in the temporary folder; -1 with errno.
+static int OpenAnonymousTempFd() {
+  const char* dir = getenv("TMPDIR");
+  if (!dir || !*dir) dir = "/tmp";
+  int fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return fd;
+  // A filesystem without nameless files: a named one, unlinked at once.
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return -1;
+  std::string path = std::string(dir) + "/ztXXXXXX";
+  fd = mkostemp(path.data(), O_CLOEXEC);
+  if (fd >= 0) unlink(path.c_str());
+  return fd;
+}
+
+ZTTempStream::ZTTempStream() {
+  const int fd = OpenAnonymousTempFd();
+  if (fd >= 0) fp_ = fdopen(fd, "w+b");
+  if (fp_) return;
+  error_ = errno;
+  if (fd >= 0) close(fd);
+}
 ZTTempStream::~ZTTempStream() {
   if (fp_) fclose(fp_);
 }

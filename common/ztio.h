@@ -59,8 +59,10 @@ int ZTCopyAll(int in, int out, unsigned char* buf, size_t bufSize, uint64_t* tot
 // Whole lines that fit in a chunk, never fewer than one.
 size_t ZTLinesPerChunk(size_t bytesPerLine, size_t chunkBytes);
 
-// An anonymous temporary stream (tmpfile): removed by the system when closed
-// or when the process ends, so no path is ever left behind.
+// An anonymous temporary stream in the temporary folder ($TMPDIR, the folder
+// CUPS gives its filters and cupsTempFd uses; /tmp when unset): a file
+// without a name (or one whose name is removed at once), so it is gone when
+// closed or when the process ends and no path is ever left behind.
 class ZTTempStream {
  public:
   ZTTempStream();
@@ -69,9 +71,12 @@ class ZTTempStream {
   ZTTempStream& operator=(const ZTTempStream&) = delete;
   FILE* get() const { return fp_; }
   explicit operator bool() const { return fp_ != nullptr; }
+  // The system's error number when the file could not be made, else 0.
+  int error() const { return error_; }
 
  private:
-  FILE* fp_;
+  FILE* fp_ = nullptr;
+  int error_ = 0;
 };
 
 // A descriptor closed on destruction.

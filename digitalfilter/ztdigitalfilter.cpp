@@ -53,9 +53,10 @@ int FilterPage(FILE* in, FILE* out, const ZTRasterHeader* header, int page) {
   if (status == DF_OK) return 0;
   if (status == DF_NO_MEMORY)
     fputs("ERROR: ztdigitalfilter: calloc error for linebuf.\n", stderr);
+  else if (ferror(out))
+    ReportPageWriteFailure(out, "ztdigitalfilter", page);
   else
-    fprintf(stderr, "ERROR: ztdigitalfilter: page %d: %s.\n", page,
-            ferror(out) ? "cannot write the output" : "the input ends inside the page data");
+    fprintf(stderr, "ERROR: ztdigitalfilter: page %d: the input ends inside the page data.\n", page);
   fprintf(stderr, "DEBUG: ztdigitalfilter: DigitalFilterProc() is error = %d.\n", status);
   return status;
 }

@@ -99,7 +99,7 @@ int EnhancePage(FILE* in, FILE* out, const ZTRasterHeader* header, int page) {
       status = -1;
       break;
     default:
-      fprintf(stderr, "ERROR: ztedgeenhance: page %d: cannot write the output.\n", page);
+      ReportPageWriteFailure(out, "ztedgeenhance", page);
       status = -1;
       break;
   }

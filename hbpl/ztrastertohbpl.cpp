@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "hbplrecords.h"
 #include "pjlheader.h"
 #include "ztcolorsetting.h"
+#include "zterror.h"
 #include "ztio.h"
 #include "ztraster.h"
 
@@ -28,7 +30,8 @@ constexpr size_t kChunkBytes = 0x100000;
 // damaged stream; refusing them keeps a bad header from printing for days.
 constexpr int kMaxCopies = 9999;
 
-enum SpoolResult { SPOOL_OK = 0, SPOOL_FAILED = -1 };
+// SPOOL_WRITE_FAILED: the spool file itself failed, errno tells why.
+enum SpoolResult { SPOOL_OK = 0, SPOOL_FAILED = -1, SPOOL_WRITE_FAILED = -2 };
 
 // A spool file made with cupsTempFd whose name is removed at once: the file
 // lives only as long as its descriptor, so no path is left behind on any exit.
@@ -46,12 +49,15 @@ int StoreSpoolDataToTempFile(int in, int spool, unsigned char* buf, uint32_t* pa
   *pageCount = 0;
   while (ReadZTRasterHeader(in, &header)) {
     if (header.pageBytes < 0) return SPOOL_FAILED;
-    if (!WriteZTRasterHeader(spool, &header)) return SPOOL_FAILED;
-    if (ZTCopyBytes(in, spool, static_cast<uint64_t>(header.pageBytes), buf, kChunkBytes) != ZT_COPY_OK)
-      return SPOOL_FAILED;
+    if (!WriteZTRasterHeader(spool, &header)) return SPOOL_WRITE_FAILED;
+    switch (ZTCopyBytes(in, spool, static_cast<uint64_t>(header.pageBytes), buf, kChunkBytes)) {
+      case ZT_COPY_OK: break;
+      case ZT_COPY_WRITE_FAILED: return SPOOL_WRITE_FAILED;
+      default: return SPOOL_FAILED;
+    }
     ++*pageCount;
   }
-  return lseek(spool, 0, SEEK_SET) == 0 ? SPOOL_OK : SPOOL_FAILED;
+  return lseek(spool, 0, SEEK_SET) == 0 ? SPOOL_OK : SPOOL_WRITE_FAILED;
 }
 
 // Marks the PPD page size that matches the first page when the job names none.
@@ -165,9 +171,14 @@ int main(int argc, char* argv[]) {
 
   fputs("INFO: Spooling the print data\n", stderr);
   ZTFd spool(CreateSpoolFile());
-  JobPlan plan{};
-  if (spool.get() < 0 || StoreSpoolDataToTempFile(input.get(), spool.get(), buf.get(), &plan.pageCount) != SPOOL_OK)
+  if (spool.get() < 0) {
+    ZTPrintCause("ztrastertohbpl", "cannot create the spool file", errno);
     return Fail("StoreSpoolDataToTempFile().");
+  }
+  JobPlan plan{};
+  const int spooled = StoreSpoolDataToTempFile(input.get(), spool.get(), buf.get(), &plan.pageCount);
+  if (spooled == SPOOL_WRITE_FAILED) ZTPrintCause("ztrastertohbpl", "cannot write the spool file", errno);
+  if (spooled != SPOOL_OK) return Fail("StoreSpoolDataToTempFile().");
   input.reset();
 
   ZTRasterHeader first;
@@ -194,7 +205,12 @@ int main(int argc, char* argv[]) {
 
   switch (WriteJob(stdout, spool.get(), &setting, plan, args.user, args.title, buf.get())) {
     case JOB_OK: return 0;
-    case JOB_DRAW_FAILED: return Fail("DrawChunkImage().");
-    default: return Fail("cannot write the printer job.");
+    case JOB_DRAW_FAILED:
+      // The payload could not be read from the spool file or written out.
+      if (ferror(stdout)) ZTPrintCause("ztrastertohbpl", "cannot write the printer job", errno);
+      return Fail("DrawChunkImage().");
+    default:
+      ZTPrintCause("ztrastertohbpl", "cannot write the printer job", errno);
+      return 1;
   }
 }

@@ -25,6 +25,7 @@
 #include <new>
 
 #include "ztio.h"      // the descriptor copy only: this filter does not link the common library
+#include "zterror.h"   // the cause line of a failure (header only)
 #include "ztraster.h"  // the ZTRasterHeader record
 
 namespace {
@@ -220,7 +221,7 @@ int RunIntake(int argc, char* argv[]) {
       return 1;
     }
     if (fwrite(&zt, sizeof zt, 1, stdout) != 1) {
-      fputs("ERROR: cupstoztraster: cannot write the output.\n", stderr);
+      ZTPrintCause("cupstoztraster", "cannot write the output", errno);
       return 1;
     }
     // The header's bytes, and no more, were asked for and delivered:
@@ -233,12 +234,12 @@ int RunIntake(int argc, char* argv[]) {
         fprintf(stderr, "ERROR: cupstoztraster: page %d: the raster data ends inside the page.\n", page);
         return 1;
       case kPageWriteFailed:
-        fputs("ERROR: cupstoztraster: cannot write the output.\n", stderr);
+        ZTPrintCause("cupstoztraster", "cannot write the output", errno);
         return 1;
     }
   }
   if (fflush(stdout) != 0 || ferror(stdout)) {
-    fputs("ERROR: cupstoztraster: cannot write the output.\n", stderr);
+    ZTPrintCause("cupstoztraster", "cannot write the output", errno);
     return 1;
   }
   return 0;

@@ -26,6 +26,7 @@
 
 #include "hbploption.h"
 #include "ztdebug.h"
+#include "zterror.h"
 #include "ztio.h"
 
 // ---- Process-wide state (read by the SIGTERM handler) -----------------------
@@ -338,6 +339,13 @@ void ClosePipeTable(const PipeTable& table) {
   }
 }
 
+// The cause of a filter that cannot be started, then the fixed line.
+void ReportExecFailure(const char* path, int err) {
+  std::string what = std::string("cannot run the filter ") + path;
+  ZTPrintCause("ztmainfilter", what.c_str(), err);
+  fprintf(stderr, "ERROR: Unable to exec filter %s.\n", path);
+}
+
 // In the child at position i of n: wire the standard streams, drop every
 // other descriptor of the table and exec the filter. Never returns.
 [[noreturn]] void RunChild(size_t i, const PipeTable& table, const char* path, char* const* childArgv,
@@ -350,7 +358,7 @@ void ClosePipeTable(const PipeTable& table) {
   int out = table[(i + 1) % n][1];
   if ((in != 0 && dup2(in, 0) < 0) || (out != 1 && dup2(out, 1) < 0)) {
     int err = errno;
-    fprintf(stderr, "ERROR: Unable to exec filter %s.\n", path);
+    ReportExecFailure(path, err);
     _exit(err);
   }
   for (const auto& entry : table) {
@@ -360,7 +368,7 @@ void ClosePipeTable(const PipeTable& table) {
   ztdebugstr(1, "DEBUG: execute filter %s (%d)\n", path, static_cast<int>(getpid()));
   execv(path, childArgv);
   int err = errno;
-  fprintf(stderr, "ERROR: Unable to exec filter %s.\n", path);
+  ReportExecFailure(path, err);
   _exit(err);
 }
 
@@ -428,6 +436,7 @@ int RunChain(const std::vector<std::string>& paths, int argc, char* argv[]) {
   for (size_t k = 1; k < n; ++k) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
+      ZTPrintCause("ztmainfilter", "cannot create a pipe", errno);
       table[0] = {-1, -1};  // the runner's own streams are not ours to close here
       ClosePipeTable(table);
       return 1;
@@ -456,6 +465,7 @@ int RunChain(const std::vector<std::string>& paths, int argc, char* argv[]) {
   for (size_t i = 0; i < n; ++i) {
     pid_t pid = fork();
     if (pid < 0) {
+      ZTPrintCause("ztmainfilter", "cannot start a filter", errno);
       forkFailed = true;
       break;
     }

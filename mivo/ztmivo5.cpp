@@ -15,6 +15,7 @@
 #include <signal.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,7 @@
 #include "hbploption.h"
 #include "mivocore.h"
 #include "mivorecompressor.h"
+#include "zterror.h"
 #include "ztio.h"
 #include "ztraster.h"
 
@@ -57,6 +59,9 @@ using SpoolSet = std::array<std::unique_ptr<ZTTempStream>, kSpoolCount>;
 int g_pageWidth = 0;
 int g_colorFlag = 0;
 int g_lphFlag = 0;
+// errno of the first write to a spool file that failed since it was last
+// cleared: the codec only sees a short count, the administrator needs why.
+int g_spoolWriteError = 0;
 
 JobFlags ReadJobFlags(ppd_file_t* ppd) {
   JobFlags flags;
@@ -98,13 +103,24 @@ size_t ReadStream(void* context, unsigned char* buffer, size_t n) {
 }
 
 size_t WriteStream(void* context, const unsigned char* buffer, size_t n) {
-  return fwrite(buffer, 1, n, static_cast<FILE*>(context));
+  const size_t written = fwrite(buffer, 1, n, static_cast<FILE*>(context));
+  if (written != n && g_spoolWriteError == 0) g_spoolWriteError = errno;
+  return written;
+}
+
+// Writes the cause of a failed spool write noted by WriteStream, if any.
+void ReportSpoolWriteError() {
+  if (g_spoolWriteError != 0) ZTPrintCause("ztmivo5", "cannot write a temporary file", g_spoolWriteError);
+  g_spoolWriteError = 0;
 }
 
 bool CreateSpools(SpoolSet* spools) {
   for (auto& s : *spools) {
     s = std::make_unique<ZTTempStream>();
-    if (!*s) return false;
+    if (!*s) {
+      ZTPrintCause("ztmivo5", "cannot create a temporary file", s->error());
+      return false;
+    }
   }
   return true;
 }
@@ -115,10 +131,16 @@ bool RewindSpools(SpoolSet* spools) {
   return true;
 }
 
-// Flushes every spool file and reports whether all bytes reached it.
+// Flushes every spool file and reports whether all bytes reached it; the
+// cause of a failure is written.
 bool SpoolsWritten(SpoolSet* spools) {
-  for (auto& s : *spools)
-    if (ZTFlushCheck_FP(s->get()) != 0) return false;
+  for (auto& s : *spools) {
+    if (ZTFlushCheck_FP(s->get()) != 0) {
+      if (g_spoolWriteError == 0) g_spoolWriteError = errno;
+      ReportSpoolWriteError();
+      return false;
+    }
+  }
   return true;
 }
 
@@ -135,6 +157,7 @@ int compress_mivo5ch(FILE* in, SpoolSet* spools, const ZTRasterHeader* header) {
     encoder.terminate(mivo::MARKER_EOI);
   } catch (const mivo::Exception& e) {
     fprintf(stderr, "DEBUG: ztmivo5: %s\n", e.what());
+    ReportSpoolWriteError();
     fputs("ERROR: compress_mivo5ch - error occured.\n", stderr);
     return -1;
   }
@@ -189,6 +212,7 @@ int Do_Fallback(SpoolSet* oldFiles, SpoolSet* newFiles, const ZTRasterHeader* he
       return SpoolsWritten(newFiles) ? result : -1;
     } catch (const mivo::Exception& e) {
       fprintf(stderr, "DEBUG: ztmivo5: %s\n", e.what());
+      ReportSpoolWriteError();
       return -1;
     }
   };
@@ -236,10 +260,7 @@ int ztmivo5Proc(FILE* in, FILE* out, ZTRasterHeader* header, const JobFlags& fla
   SpoolSet spools;
   if (!CreateSpools(&spools)) return -1;
   if (compress_mivo5ch(in, &spools, header) != 0) return -1;
-  if (!SpoolsWritten(&spools)) {
-    fputs("ERROR: ztmivo5: cannot write temporary file.\n", stderr);
-    return -1;
-  }
+  if (!SpoolsWritten(&spools)) return -1;
 
   const int streams = g_colorFlag ? kColourStreams : kMonoStreams;
   int64_t lengths[kSpoolCount] = {};
@@ -296,12 +317,16 @@ int ztmivo5Proc(FILE* in, FILE* out, ZTRasterHeader* header, const JobFlags& fla
     return -1;
   }
 
-  if (WriteZTRasterHeader_FP(out, header) != 1) return -1;
-  if (fwrite(words, sizeof words, 1, out) != 1) return -1;
+  if (WriteZTRasterHeader_FP(out, header) != 1 || fwrite(words, sizeof words, 1, out) != 1) {
+    ZTPrintCause("ztmivo5", "cannot write the output", errno);
+    return -1;
+  }
   for (int i = 0; i < streams; ++i) {
-    if (ZTCopyBytes_FP(spools[order[i]]->get(), out, static_cast<uint64_t>(lengths[order[i]]), buffer.get(),
-                       bufSize) != ZT_COPY_OK)
-      return -1;
+    FILE* spool = spools[order[i]]->get();
+    const int rc = ZTCopyBytes_FP(spool, out, static_cast<uint64_t>(lengths[order[i]]), buffer.get(), bufSize);
+    if (rc == ZT_COPY_WRITE_FAILED) ZTPrintCause("ztmivo5", "cannot write the output", errno);
+    if (rc == ZT_COPY_SHORT_READ) ZTPrintCause("ztmivo5", "cannot read a temporary file", ferror(spool) ? errno : 0);
+    if (rc != ZT_COPY_OK) return -1;
   }
   return 0;
 }
@@ -367,7 +392,7 @@ int main(int argc, char* argv[]) {
     }
   }
   if (ZTFlushCheck_FP(output.get()) != 0 && status == 0) {
-    fputs("ERROR: ztmivo5: cannot write output.\n", stderr);
+    ZTPrintCause("ztmivo5", "cannot write the output", errno);
     status = 1;
   }
   return status;

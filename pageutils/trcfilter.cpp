@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 
 #include "hbploption.h"
 #include "ztio.h"
+#include "zterror.h"
 #include "ztraster.h"
 
 // Chunk size of both page operations: 4 MiB.
@@ -83,6 +85,13 @@ struct TRCCurve {
 
 using CBuffer = std::unique_ptr<unsigned char, decltype(&free)>;
 
+// A failed output write: its cause (errno of the write), then the
+// operation's own line.
+static void ReportWriteFailure(const char* name) {
+  ZTPrintCause("zttrc", "cannot write the output", errno);
+  fprintf(stderr, "DEBUG: %s(): can't write to output file.\n", name);
+}
+
 // Writes the header and copies the page's data bytes in chunks of at most
 // 4 MiB, mapping each byte through the tone curve when one is given. `name` is the
 // operation's name in its messages. 0, or -1 after its message.
@@ -94,7 +103,7 @@ static int CopyPageData(FILE* in, FILE* out, const ZTRasterHeader* header, const
     return -1;
   }
   if (WriteZTRasterHeader_FP(out, header) != 1) {
-    fprintf(stderr, "DEBUG: %s(): can't write to output file.\n", name);
+    ReportWriteFailure(name);
     return -1;
   }
   uint64_t remaining = header->pageBytes > 0 ? static_cast<uint64_t>(header->pageBytes) : 0;
@@ -111,7 +120,7 @@ static int CopyPageData(FILE* in, FILE* out, const ZTRasterHeader* header, const
         fprintf(stderr, "ERROR: %s(): can't read from input file.\n", name);
         return -1;
       default:
-        fprintf(stderr, "DEBUG: %s(): can't write to output file.\n", name);
+        ReportWriteFailure(name);
         return -1;
     }
   }
@@ -128,7 +137,7 @@ static int CopyPageData(FILE* in, FILE* out, const ZTRasterHeader* header, const
     }
     if (curve) ScaleBytes(data, n, curve->table, curve->multiplier);
     if (fwrite(data, 1, n, out) != n) {
-      fprintf(stderr, "DEBUG: %s(): can't write to output file.\n", name);
+      ReportWriteFailure(name);
       return -1;
     }
     remaining -= n;
@@ -198,7 +207,7 @@ int main(int argc, char* argv[]) {
     }
   }
   if (output.close() != 0) {
-    fputs("ERROR: zttrc cannot write the output.\n", stderr);
+    ZTPrintCause("zttrc", "cannot write the output", errno);
     return 1;
   }
   return 0;

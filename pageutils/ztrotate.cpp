@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@
 
 #include "hbploption.h"
 #include "ztio.h"
+#include "zterror.h"
 #include "ztraster.h"
 
 // ---- Process-wide state ------------------------------------------------------
@@ -66,16 +68,22 @@ static void ReversePixels(unsigned char* p, size_t n, size_t pixel) {
 // the following pages, whose data overwrite the file's blocks in place
 // instead of allocating new ones; being anonymous, it vanishes when the
 // process ends, whatever the path.
-static FILE* RotationTempFile() {
+static const ZTTempStream& RotationTempFile() {
   static ZTTempStream temp;
-  return temp.get();
+  return temp;
 }
 
+// The output's failures name their cause: errno of the failed write.
 static int ReportCopyFailure(int rc) {
   if (rc == ZT_COPY_SHORT_READ)
     fputs("ERROR: ztrotate the input ends inside the page data.\n", stderr);
   else
-    fputs("ERROR: ztrotate cannot write the output.\n", stderr);
+    ZTPrintCause("ztrotate", "cannot write the output", errno);
+  return -1;
+}
+
+static int ReportTempFailure(const char* what) {
+  ZTPrintCause("ztrotate", what, errno);
   return -1;
 }
 
@@ -124,9 +132,10 @@ static int ztrotate180() {
     return 0;
   }
 
-  FILE* temp = RotationTempFile();
+  const ZTTempStream& tempStream = RotationTempFile();
+  FILE* temp = tempStream.get();
   if (!temp) {
-    fputs("ERROR: ztrotate cannot create a temporary file.\n", stderr);
+    ZTPrintCause("ztrotate", "cannot create a temporary file", tempStream.error());
     return -1;
   }
   remainDataSize = pageBytes;
@@ -137,15 +146,10 @@ static int ztrotate180() {
     remainDataSize -= bufSize;
     // The first chunk of the page becomes the last one of the turned page.
     if (fseeko(temp, static_cast<off_t>(remainDataSize), SEEK_SET) != 0 ||
-        fwrite(buf.get(), 1, bufSize, temp) != bufSize) {
-      fputs("ERROR: ztrotate cannot write the temporary file.\n", stderr);
-      return -1;
-    }
+        fwrite(buf.get(), 1, bufSize, temp) != bufSize)
+      return ReportTempFailure("cannot write the temporary file");
   }
-  if (fflush(temp) != 0 || fseeko(temp, 0, SEEK_SET) != 0) {
-    fputs("ERROR: ztrotate cannot write the temporary file.\n", stderr);
-    return -1;
-  }
+  if (fflush(temp) != 0 || fseeko(temp, 0, SEEK_SET) != 0) return ReportTempFailure("cannot write the temporary file");
   // Write the file out from mappings of it, a window at a time: the data
   // pass straight from the file's pages to the output, without a copy
   // through the buffer. (Splicing the pages into the output instead would
@@ -165,13 +169,10 @@ static int ztrotate180() {
     if (written != len) return ReportCopyFailure(ZT_COPY_WRITE_FAILED);
     sent += len;
   }
-  if (fseeko(temp, static_cast<off_t>(sent), SEEK_SET) != 0) {
-    fputs("ERROR: ztrotate cannot read the temporary file.\n", stderr);
-    return -1;
-  }
+  if (fseeko(temp, static_cast<off_t>(sent), SEEK_SET) != 0) return ReportTempFailure("cannot read the temporary file");
   int rc = ZTCopyBytes_FP(temp, stdout, pageBytes - static_cast<uint64_t>(sent), buf.get(), TEMPBUFSIZE);
   if (rc == ZT_COPY_SHORT_READ) {
-    fputs("ERROR: ztrotate cannot read the temporary file.\n", stderr);
+    ZTPrintCause("ztrotate", "cannot read the temporary file", ferror(temp) ? errno : 0);
     return -1;
   }
   if (rc != ZT_COPY_OK || ZTFlushCheck_FP(stdout) != 0) return ReportCopyFailure(ZT_COPY_WRITE_FAILED);
@@ -180,7 +181,14 @@ static int ztrotate180() {
 
 // Copies the whole stream into the spool file, starting with the page whose
 // header (`first`, or null) was already read, rewinds the spool and returns
-// the number of pages; -1 on failure.
+// the number of pages; -1 when the input fails, -2 when the spool file does
+// (its cause already written).
+static int ReportSpoolWriteFailure() {
+  ZTPrintCause("ztrotate", "cannot write the spool file", errno);
+  fputs("DEBUG: ztrotate StoreSpoolDataToTempFile_FP(): cannot write tempfp.\n", stderr);
+  return -2;
+}
+
 static int StoreSpoolDataToTempFile_FP(FILE* input, FILE* spool, const ZTRasterHeader* first) {
   std::unique_ptr<unsigned char[]> buf = AllocChunkBuffer();
   if (!buf) return -1;
@@ -197,23 +205,17 @@ static int StoreSpoolDataToTempFile_FP(FILE* input, FILE* spool, const ZTRasterH
       fputs("DEBUG: ztrotate StoreSpoolDataToTempFile_FP(): cannot read infp.\n", stderr);
       return -1;
     }
-    if (WriteZTRasterHeader_FP(spool, &header) != 1) return -1;
+    if (WriteZTRasterHeader_FP(spool, &header) != 1) return ReportSpoolWriteFailure();
     int rc = ZTCopyBytes_FP(input, spool, static_cast<uint64_t>(header.pageBytes), buf.get(), TEMPBUFSIZE);
     if (rc == ZT_COPY_SHORT_READ) {
       fputs("DEBUG: ztrotate StoreSpoolDataToTempFile_FP(): cannot read infp.\n", stderr);
       return -1;
     }
-    if (rc != ZT_COPY_OK) {
-      fputs("DEBUG: ztrotate StoreSpoolDataToTempFile_FP(): cannot write tempfp.\n", stderr);
-      return -1;
-    }
+    if (rc != ZT_COPY_OK) return ReportSpoolWriteFailure();
     if (count == INT32_MAX) return -1;
     ++count;
   }
-  if (fflush(spool) != 0 || ferror(spool)) {
-    fputs("DEBUG: ztrotate StoreSpoolDataToTempFile_FP(): cannot write tempfp.\n", stderr);
-    return -1;
-  }
+  if (fflush(spool) != 0 || ferror(spool)) return ReportSpoolWriteFailure();
   rewind(spool);
   return count;
 }
@@ -240,12 +242,17 @@ static int CheckPage(int page, bool turning) {
 }
 
 // Spools the input (the page in hand first), switches reading to the spool
-// and reads its first header again. The page count, or -1.
+// and reads its first header again. The page count, -1 when the input
+// fails, -2 when the spool file does (its cause already written).
 static int SpoolInput(std::optional<ZTTempStream>& spool) {
   spool.emplace();
-  if (!*spool) return -1;
+  if (!*spool) {
+    ZTPrintCause("ztrotate", "cannot create the spool file", spool->error());
+    return -2;
+  }
   tempfp = spool->get();
   const int count = StoreSpoolDataToTempFile_FP(infp, tempfp, &ztrasterheader);
+  if (count < 0) return count;
   if (count < 1) return -1;
   infp = tempfp;
   if (ReadZTRasterHeader_FP(infp, &ztrasterheader) != 1) return -1;
@@ -260,10 +267,8 @@ static int FirstSideInReverseOrder(const ZTPPDSetting& setting, int copies, std:
     // Blank pages may have been removed earlier in the chain: only a count
     // of the stream itself is right.
     const int count = SpoolInput(spool);
-    if (count < 0) {
-      fputs("ERROR: ztrotate cannot spool the input.\n", stderr);
-      return -1;
-    }
+    if (count == -1) fputs("ERROR: ztrotate cannot spool the input.\n", stderr);
+    if (count < 0) return -1;
     return count % 2;
   }
   int total = GetTotalPhysicalPageNumber(setting.numOptions, setting.options);
@@ -271,7 +276,7 @@ static int FirstSideInReverseOrder(const ZTPPDSetting& setting, int copies, std:
     const int count = SpoolInput(spool);
     if (count < 0) {
       fputs("DEBUG: ztrotate : error for StoreSpoolDataToTempFile_FP().\n", stderr);
-      fputs("ERROR: ztrotate cannot spool the input.\n", stderr);
+      if (count == -1) fputs("ERROR: ztrotate cannot spool the input.\n", stderr);
       return -1;
     }
     return count % 2;
@@ -339,7 +344,7 @@ int main(int argc, char* argv[]) {
   }
 
   if (ZTFlushCheck_FP(stdout) != 0 && error == 0) {
-    fputs("ERROR: ztrotate cannot write the output.\n", stderr);
+    ZTPrintCause("ztrotate", "cannot write the output", errno);
     error = -1;
   }
   return error;

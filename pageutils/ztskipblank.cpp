@@ -3,11 +3,13 @@
 // Headers are never changed.
 #include <signal.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "hbploption.h"
 #include "ztblankpages.h"
 #include "ztio.h"
+#include "zterror.h"
 #include "ztraster.h"
 
 int main(int argc, char* argv[]) {
@@ -55,13 +57,13 @@ int main(int argc, char* argv[]) {
       return 1;
     }
     if (rc == ZT_SKIP_WRITE_FAILED) {
-      fputs("ERROR: ztskipblank cannot write the output.\n", stderr);
+      ZTPrintCause("ztskipblank", "cannot write the output", errno);
       return 1;
     }
     if (dropped) fprintf(stderr, "DEBUG: ztskipblank page %d is blank and was removed.\n", page);
   }
   if (ZTFlushCheck_FP(stdout) != 0) {
-    fputs("ERROR: ztskipblank cannot write the output.\n", stderr);
+    ZTPrintCause("ztskipblank", "cannot write the output", errno);
     return 1;
   }
   return 0;

@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 
 #include "hbploption.h"
 #include "ztdevparam.h"
+#include "zterror.h"
 #include "ztio.h"
 
 FILE* ZTOpenImageOutput_FP(const char* path) {
@@ -117,6 +119,8 @@ int CopyPageUnchanged(FILE* in, FILE* out, const ZTRasterHeader* header, const c
   const int rc = ThrowPageData(in, out, header);
   if (rc == ZT_THROW_NO_MEMORY) {
     fputs("ERROR: throwdata(): calloc error for imagedatabuf.\n", stderr);
+  } else if (rc == ZT_THROW_WRITE_FAILED) {
+    ReportPageWriteFailure(out, program, page);
   } else if (rc != ZT_THROW_OK) {
     fprintf(stderr, "ERROR: %s: page %d: %s.\n", program, page, ThrowPageFailureText(rc));
   }
@@ -130,10 +134,17 @@ int BeginReworkedPage(FILE* out, const ZTRasterHeader* header, ZTLineSource sour
     return 1;
   }
   if (WriteZTRasterHeader_FP(out, header) != 1) {
-    fprintf(stderr, "ERROR: %s: page %d: cannot write the output.\n", program, page);
+    ReportPageWriteFailure(out, program, page);
     return -1;
   }
   return 0;
+}
+
+void ReportPageWriteFailure(FILE* out, const char* program, int page) {
+  const int cause = ferror(out) ? errno : 0;
+  char what[64];
+  snprintf(what, sizeof what, "page %d: cannot write the output", page);
+  ZTPrintCause(program, what, cause);
 }
 
 int ZTRunImageFilter(const ZTImageFilterDesc& desc, int argc, char* argv[]) {
@@ -178,6 +189,7 @@ int ZTRunImageFilter(const ZTImageFilterDesc& desc, int argc, char* argv[]) {
 
   ZTDlbImage image;
   ReadDlbInfo();
+  if (DlbLastError() != 0) ZTPrintCause(program, "cannot read the device parameter file", DlbLastError());
   if (const char* message = DlbLoadMessage()) fputs(message, stderr);
   const bool haveRecord = desc.selectRecord(setting.ppd) == 0;
   desc.unpackRecord(dump);
@@ -202,7 +214,7 @@ int ZTRunImageFilter(const ZTImageFilterDesc& desc, int argc, char* argv[]) {
   }
 
   if (output.close() != 0 && status == 0) {
-    fprintf(stderr, "ERROR: %s: cannot write the output.\n", program);
+    ZTPrintCause(program, "cannot write the output", errno);
     status = 1;
   }
   return status;

@@ -77,6 +77,10 @@ int CopyPageUnchanged(FILE* in, FILE* out, const ZTRasterHeader* header, const c
 // Checks a page that is about to be reworked (CheckCMYKPage) and writes its
 // header.
 int BeginReworkedPage(FILE* out, const ZTRasterHeader* header, ZTLineSource source, const char* program, int page);
+// The line of a page whose output could not be written, with the system's
+// cause ("ERROR: program: page N: cannot write the output: cause"). Call it
+// right after the failure: the cause is errno once out has its error flag.
+void ReportPageWriteFailure(FILE* out, const char* program, int page);
 
 // ---- The frame --------------------------------------------------------------
 

@@ -101,7 +101,10 @@ bool TrappingAsked(ppd_file_t* ppd) {
 
 int TrapPage(FILE* in, FILE* out, const ZTRasterHeader* header, int page) {
   const int rc = TrappingProc(in, out, header);
-  if (rc != 0) {
+  if (rc == TRAP_WRITE_FAILED) {
+    ReportPageWriteFailure(out, "zttrapping", page);
+    fprintf(stderr, "DEBUG: zttrapping: TrappingProc() is error = %d.\n", rc);
+  } else if (rc != 0) {
     fprintf(stderr, "ERROR: zttrapping: page %d: %s.\n", page, TrapFailureText(rc));
     fprintf(stderr, "DEBUG: zttrapping: TrappingProc() is error = %d.\n", rc);
   }

@@ -295,7 +295,7 @@ TEST(IntakeStream, ClosedOutputIsAnError) {
   opts.closeStdoutEarly = true;
   FilterResult r = RunFilter(FilterArgv("cupstoztraster"), WriteRaster(CUPS_RASTER_WRITE, {p}), opts);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "ERROR: cupstoztraster: cannot write the output.\n");
+  EXPECT_EQ(r.err, "ERROR: cupstoztraster: cannot write the output: Broken pipe\n");
 }
 
 // SIGTERM while the filter waits for the next page: it ends with 0 after the

@@ -22,6 +22,13 @@ extern char** environ;
 
 namespace {
 
+// What the runner writes when a filter program is missing: the cause, then
+// the fixed line.
+std::string ExecFailure(const std::string& path) {
+  return "ERROR: ztmainfilter: cannot run the filter " + path + ": No such file or directory\n" +
+         "ERROR: Unable to exec filter " + path + ".\n";
+}
+
 // The sample PPD without its chain lines, with the given chain, directory and
 // further lines instead (an empty chain or directory leaves the line out).
 std::string ChainPPDText(const std::string& chain, const std::string& dir, const std::string& extra = "") {
@@ -211,7 +218,7 @@ TEST_F(MainfilterTest, DirectoryAndNameAreJoinedWithOneSlash) {
   for (const auto& c : cases) {
     FilterResult r = Run(ChainPPDText(c.chain, c.dir), "x");
     EXPECT_EQ(r.status, 1) << c.dir << " + " << c.chain;
-    EXPECT_EQ(r.err, "ERROR: Unable to exec filter " + c.path + ".\n") << c.dir << " + " << c.chain;
+    EXPECT_EQ(r.err, ExecFailure(c.path)) << c.dir << " + " << c.chain;
   }
   Link("a", "ztt_copy");
   FilterResult r = Run(ChainPPDText("/a", filters_.path() + "/"), "x");
@@ -255,7 +262,7 @@ TEST_F(MainfilterTest, ExecFailureFailsTheChain) {
   Link("a", "ztt_copy");
   FilterResult r = Run(ChainPPDText("a,missing", filters_.path()), "x");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "ERROR: Unable to exec filter " + filters_.path() + "/missing.\n");
+  EXPECT_EQ(r.err, ExecFailure(filters_.path() + "/missing"));
 }
 
 TEST_F(MainfilterTest, CancelIsPassedToEveryChildAndEndsWithZero) {

@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"SkipLyingHeader", "ztskipblank", Args::Normal, "QKSkip=True", LyingPage(), false, false, 1,
                     {"ERROR: ztskipblank page 1: page header's page size does not match its lines."}},
         FailureCase{"SkipClosedOutput", "ztskipblank", Args::Normal, "", kPage, false, true, 1,
-                    {"ERROR: ztskipblank cannot write the output."}},
+                    {"ERROR: ztskipblank: cannot write the output: Broken pipe"}},
         // ztrotate
         FailureCase{"RotateUsage", "ztrotate", Args::TooFew, "", kPage, false, false, 1,
                     {"ERROR: ztrotate job-id user title copies options [file]"}},
@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"RotateSpoolSkip", "ztrotate", Args::Normal, kReverse + " QKSkip=True",
                     kPage + Truncated(Gray(4, 2), 1), false, false, 1, {"ERROR: ztrotate cannot spool the input."}},
         FailureCase{"RotateClosedOutput", "ztrotate", Args::Normal, "QKTurnPage=True", kPage, false, true, 255,
-                    {"ERROR: ztrotate cannot write the output."}},
+                    {"ERROR: ztrotate: cannot write the output: Broken pipe"}},
         // zttrc
         FailureCase{"TrcUsage", "zttrc", Args::TooFew, "", kPage, false, false, 1,
                     {"ERROR: [Usage:] (This Filter) job-id user title copies options [InFile]"}},
@@ -119,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"TrcTruncatedCopy", "zttrc", Args::Normal, "", Truncated(Gray(3000, 2000), 1), false, false, 1,
                     {"ERROR: throwdata(): the input ends inside the page data.", "TRC: throwdata returns error."}},
         FailureCase{"TrcClosedOutput", "zttrc", Args::Normal, "QKTonerSaver=True", kPage, false, true, 1,
-                    {"ERROR: zttrc cannot write the output."}},
+                    {"ERROR: zttrc: cannot write the output: Broken pipe"}},
         FailureCase{"TrcClosedOutputLarge", "zttrc", Args::Normal, "QKTonerSaver=True",
                     PageBytes(Gray(3000, 2000), std::string(6000000, 'x')), false, true, 1,
                     {"DEBUG: applyTRC(): can't write to output file.", "TRC: applyTRC returns error."}}),
@@ -134,9 +134,9 @@ TEST(PageutilsCopyPaths, FullDiskFails) {
     const char* program;
     const char* message;
   };
-  for (Row row : {Row{"ztskipblank", "ERROR: ztskipblank cannot write the output."},
-                  Row{"zttrc", "DEBUG: throwdata(): can't write to output file."},
-                  Row{"ztrotate", "ERROR: ztrotate cannot write the output."}}) {
+  for (Row row : {Row{"ztskipblank", "ERROR: ztskipblank: cannot write the output: No space left on device"},
+                  Row{"zttrc", "ERROR: zttrc: cannot write the output: No space left on device\nDEBUG: throwdata(): can't write to output file."},
+                  Row{"ztrotate", "ERROR: ztrotate: cannot write the output: No space left on device"}}) {
     TempFile err;
     const std::string command = "PPD='" + DataPath("korva-zt.ppd") + "' '" + ProgramPath(row.program) +
                                 "' 1 u t 1 '' '" + input.path() + "' >/dev/full 2>'" + err.path() + "'";
