@@ -16,6 +16,7 @@
 #                        prints through a queue of a model that lpinfo -m lists,
 #                        removes the package and checks that nothing is left; only
 #                        when CI=true or ZT_E2E_PACKAGE=1 (it changes the system)
+#         load, cancel-storm   many jobs on three queues (storm_cases.sh)
 #   --keep  keep the work folder (also kept on failure)
 # Exit status: 0 pass, 1 fail, 77 skipped (not root: cupsd must run filters as
 # lp; package: not asked for, or a sanitizer build).
@@ -34,8 +35,8 @@ while [ $# -gt 0 ]; do
   esac
   shift
 done
-case "$CASE" in colour-a4|duplex-copies|mono-secure|cancel|makers|package) ;;
-  *) echo "usage: cups_e2e.sh --build DIR --source DIR [--keep] colour-a4|duplex-copies|mono-secure|cancel|makers|package" >&2; exit 2 ;;
+case "$CASE" in colour-a4|duplex-copies|mono-secure|cancel|makers|package|load|cancel-storm) ;;
+  *) echo "usage: cups_e2e.sh --build DIR --source DIR [--keep] colour-a4|duplex-copies|mono-secure|cancel|makers|package|load|cancel-storm" >&2; exit 2 ;;
 esac
 [ -d "$BUILD" ] && [ -d "$SRC" ] || { echo "cups_e2e: --build and --source must name folders" >&2; exit 2; }
 BUILD=$(cd "$BUILD" && pwd); SRC=$(cd "$SRC" && pwd)
@@ -77,6 +78,7 @@ cleanup() {
   stop_pid "$LISTENER_PID"
   # A package case that failed half-way leaves no driver on the machine.
   [ -n "$PKG_INSTALLED" ] && { apt-get -o DPkg::Lock::Timeout=600 purge -y -qq "$PKG_INSTALLED" >/dev/null 2>&1 || true; }
+  stop_pid "${SAMPLER_PID:-}"
   [ "$POLICY_RC_CREATED" = 1 ] && rm -f /usr/sbin/policy-rc.d
   if [ -n "$W" ] && [ -d "$W" ]; then
     if [ "$KEEP" = 1 ] || [ $rc -ne 0 ]; then
@@ -337,11 +339,12 @@ cat > "$W/doc/jobattrs.test" <<'EOF'
 }
 EOF
 # job_attr ID NAME: one attribute of a job (job-state, job-impressions-completed).
+# Empty when the request fails (a busy cupsd may refuse one): callers poll.
 job_attr() {
   local out col
-  out=$(ipptool -c -d job_id="$1" "ipp://127.0.0.1:$PORT/printers/$QUEUE" "$W/doc/jobattrs.test" 2>/dev/null) || true
-  col=$(printf '%s\n' "$out" | head -1 | tr ',' '\n' | grep -n -x "$2" | cut -d: -f1)
-  [ -n "$col" ] && printf '%s\n' "$out" | sed -n 2p | cut -d, -f"$col"
+  out=$(ipptool -c -d job_id="$1" "ipp://127.0.0.1:$PORT/printers/$QUEUE" "$W/doc/jobattrs.test" 2>/dev/null) || return 0
+  col=$(printf '%s\n' "$out" | head -1 | tr ',' '\n' | grep -n -x "$2" | cut -d: -f1) || return 0
+  printf '%s\n' "$out" | sed -n 2p | cut -d, -f"$col"
 }
 job_errors() {
   grep -F "[Job $1]" "$W/log/error_log" | grep -E '^E |ERROR|PID [0-9]+ .*(stopped with status|crashed)' \
@@ -420,6 +423,15 @@ expect_impressions() {
   [ "$IMPRESSIONS" = "$1" ] || die "CUPS reports job-impressions-completed '$IMPRESSIONS', expected $1"
 }
 
+# The driver's running processes: those started from $ROOT.
+chain_pids() {
+  local p exe
+  for p in /proc/[0-9]*; do
+    exe=$(readlink "$p/exe" 2>/dev/null) || continue
+    case "$exe" in "$ROOT"/*) printf '%s ' "${p#/proc/}" ;; esac
+  done
+}
+
 case "$CASE" in
 colour-a4)
   CURRENT=colour-a4
@@ -487,14 +499,7 @@ cancel)
   make_pdf long 40 a4
   tmp_before=$(ls -A "$W/spool/tmp" | grep -v '^gs_' | sort || true)
   submit "long job" "$W/doc/long.pdf"
-  # Wait until the driver's chain runs (processes started from $ROOT).
-  chain_pids() {
-    local p exe
-    for p in /proc/[0-9]*; do
-      exe=$(readlink "$p/exe" 2>/dev/null) || continue
-      case "$exe" in "$ROOT"/*) printf '%s ' "${p#/proc/}" ;; esac
-    done
-  }
+  # Wait until the driver's chain runs.
   running=""
   for _ in $(seq 1 300); do
     running=$(chain_pids)
@@ -606,6 +611,9 @@ $models"
   for p in "${NEW[@]}"; do [ -e "$p" ] || [ -L "$p" ] && left+=("$p"); done
   [ ${#left[@]} = 0 ] || die "removing $PKG leaves ${left[*]}"
   say "package: $model from lpinfo -m printed; removing $PKG left none of the ${#NEW[@]} paths it had added"
+  ;;
+load|cancel-storm)
+  . "$SRC/tests/e2e/storm_cases.sh"
   ;;
 esac
 say "PASS ($CASE)"
