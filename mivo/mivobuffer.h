@@ -79,6 +79,16 @@ struct BitWriter {
   void put_within(uint32_t code, int len) {
     acc = (acc << len) | code;
     bits += len;
+    store_whole_bytes();
+  }
+  // Appends a codeword without storing: the caller stores before more than
+  // 64 bits are held.
+  void append(uint32_t code, int len) {
+    acc = (acc << len) | code;
+    bits += len;
+  }
+  // Stores eight bytes from the top bit held on and keeps the part byte.
+  void store_whole_bytes() {
     uint64_t v = acc << (64 - bits);
     if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
     std::memcpy(ptr, &v, 8);

@@ -117,7 +117,14 @@ void HuffmanEnc::rebuild(int alphabet) {
   switch (alphabet) {
     case ALPHA_LINE_MODE: fill(line_mode_, 0, LINE_MODE_COUNT); break;
     case ALPHA_RUN: fill(run_, 1, RUN_DIRECT_MAX); break;
-    case ALPHA_ERROR: fill(error_, -128, 256); break;
+    case ALPHA_ERROR:
+      fill(error_, -128, 256);
+      error_complete_ = true;
+      for (int b = 0; b < 256; ++b) {
+        error_by_byte_[b] = error_[b ^ 0x80];
+        if (error_by_byte_[b].len == 0 || error_by_byte_[b].len > ERROR_CODE_BITS_MAX) error_complete_ = false;
+      }
+      break;
     case ALPHA_MARKER:
       fill(marker_, 0, MARKER_COUNT_TABLE_6);
       for (int i = marker_count_; i < MARKER_COUNT_TABLE_6; ++i) marker_[i].len = 0;

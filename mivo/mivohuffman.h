@@ -49,6 +49,7 @@ constexpr int PREFIX_BITS_MAX = 6;
 constexpr int RUN_DIRECT_MAX = 256;  // runs 1 to 256 come from the direct table
 constexpr int MARKER_COUNT_TABLE_5 = 3;
 constexpr int MARKER_COUNT_TABLE_6 = 8;
+constexpr int ERROR_CODE_BITS_MAX = 12;  // longest error codeword of any table
 
 // Row lookup: the first row whose range holds v, or null.
 const CodeRow* FindRow(const CodeTable& table, int v);
@@ -165,6 +166,11 @@ class HuffmanEnc : public Huffman<DirectCodewordEnc, OutCodeBuffer> {
   const DirectCodewordEnc* line_mode_codes() const { return line_mode_; }
   const DirectCodewordEnc* run_codes() const { return run_; }
   const DirectCodewordEnc* error_codes() const { return error_; }
+  // The error codewords indexed by the error byte itself (e & 0xff), and
+  // whether every error byte has one (true for every error table); those
+  // codewords are at most ERROR_CODE_BITS_MAX bits long.
+  const DirectCodewordEnc* error_codes_by_byte() const { return error_by_byte_; }
+  bool error_codes_complete() const { return error_complete_; }
   // Codeword of a run longer than the direct table holds (or an undefined
   // one: throws as put_run does).
   DirectCodewordEnc long_run_code(int length) const;
@@ -187,6 +193,8 @@ class HuffmanEnc : public Huffman<DirectCodewordEnc, OutCodeBuffer> {
   DirectCodewordEnc line_mode_[LINE_MODE_COUNT] = {};
   DirectCodewordEnc run_[RUN_DIRECT_MAX] = {};
   DirectCodewordEnc error_[256] = {};
+  DirectCodewordEnc error_by_byte_[256] = {};
+  bool error_complete_ = false;
   DirectCodewordEnc marker_[MARKER_COUNT_TABLE_6] = {};
   DirectCodewordEnc tag_[8] = {};
 };

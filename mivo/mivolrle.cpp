@@ -116,6 +116,9 @@ constexpr int ByteShift(int k) {
   return std::endian::native == std::endian::little ? 8 * k : 8 * (static_cast<int>(sizeof(P)) - 1 - k);
 }
 
+// Offset in memory of the byte at bits 8k of a 32-bit word.
+constexpr int WordByteOffset(int k) { return std::endian::native == std::endian::little ? k : 3 - k; }
+
 template <class P>
 inline uint8_t PixelByte(uint64_t pixel, int k) {
   return static_cast<uint8_t>(pixel >> ByteShift<P>(k));
@@ -419,15 +422,43 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
 
   if constexpr (C > 0) {
     w[MAIN_STREAM] = mw;
+    const bool complete = h.error_codes_complete();
     ForComponents<C>(colours, [&](int k) {
       // Locals, so that the byte stores of the writer cannot make the
       // compiler reload them.
       BitWriter ew = w[k + 1];
+      const int n = errorCount;
+      int i = 0;
+      if (complete) {
+        // Every error byte has a codeword of at most ERROR_CODE_BITS_MAX
+        // bits: four of them join the at most 7 bits held (after a put) and
+        // go out with one store, which moves the writer by at most six
+        // bytes, so this many quads go without the test for room; near the
+        // end of the block and for the last few, one at a time.
+        static_assert(7 + 4 * ERROR_CODE_BITS_MAX <= 64, "four codewords fit the accumulator");
+        const unsigned char* e = reinterpret_cast<const unsigned char*>(errors) + WordByteOffset(k);
+        const DirectCodewordEnc* codes = h.error_codes_by_byte();
+        while (i < n) {
+          const DirectCodewordEnc& c = codes[e[4 * i]];
+          ew.put(c.code, c.len);  // also brings the bits held down to at most 7
+          ++i;
+          const ptrdiff_t room = (ew.end - ew.ptr - 16) / 6;
+          const int quads = room > 0 ? static_cast<int>(std::min<ptrdiff_t>(room, (n - i) / 4)) : 0;
+          for (const int stop = i + 4 * quads; i < stop; i += 4) {
+            const unsigned char* q = e + 4 * i;
+            const DirectCodewordEnc c0 = codes[q[0]], c1 = codes[q[4]], c2 = codes[q[8]], c3 = codes[q[12]];
+            ew.append(c0.code, c0.len);
+            ew.append(c1.code, c1.len);
+            ew.append(c2.code, c2.len);
+            ew.append(c3.code, c3.len);
+            ew.store_whole_bytes();
+          }
+        }
+      }
       const uint32_t* e = errors;
       const DirectCodewordEnc* codes = errorCodes;
-      const int n = errorCount;
       const int shift = 8 * k;
-      for (int i = 0; i < n;) {
+      while (i < n) {
         // An error codeword has at most 12 bits, so it moves the writer by
         // at most two bytes (five for the first, after up to 31 bits held):
         // this many go without the test for room.
