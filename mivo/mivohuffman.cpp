@@ -213,6 +213,25 @@ void HuffmanDec::rebuild(int alphabet) {
     const int mag = row.base + extra;
     f[i] = FastCodewordDec{static_cast<int16_t>(negative ? -mag : mag), static_cast<uint8_t>(len)};
   }
+  if (alphabet != ALPHA_ERROR) return;
+  // The same for whole error codewords of up to ERROR_CODE_BITS_MAX bits.
+  constexpr int kBits = ERROR_CODE_BITS_MAX;
+  error_full_ = true;
+  for (int i = 0; i < (1 << kBits); ++i) {
+    const DirectCodewordDec& e = d[i >> (kBits - PREFIX_BITS_MAX)];
+    const CodeRow* row = e.row < 0 ? nullptr : &t.rows[e.row];
+    const int len = row ? row->prefix_len + row->sign + row->extra : 0;
+    if (!row || len > kBits) {
+      error_full_ = false;
+      error_by_bits_[i] = ErrorCodewordDec{0, 0};
+      continue;
+    }
+    const int rest = i >> (kBits - len);
+    const int extra = rest & ((1 << row->extra) - 1);
+    const int negative = row->sign ? (rest >> row->extra) & 1 : (row->hi < 0 ? 1 : 0);
+    const int mag = row->base + extra;
+    error_by_bits_[i] = ErrorCodewordDec{static_cast<uint8_t>(negative ? -mag : mag), static_cast<uint8_t>(len)};
+  }
 }
 
 int HuffmanDec::get_value_by_rows(InCodeBuffer& s, int alphabet) {

@@ -76,6 +76,14 @@ struct FastCodewordDec {
   uint8_t len;
 };
 
+// Error codewords of a complete error table decoded from the next
+// ERROR_CODE_BITS_MAX bits of the stream: the error byte (the value modulo
+// 256) and the codeword length.
+struct ErrorCodewordDec {
+  uint8_t byte;
+  uint8_t len;
+};
+
 // Table selection shared by both sides.
 template <class Codeword, class Stream>
 class Huffman {
@@ -214,6 +222,9 @@ class HuffmanDec : public Huffman<DirectCodewordDec, InCodeBuffer> {
   uint8_t get_raw_byte() { return static_cast<uint8_t>(streams_[MAIN_STREAM].get(8)); }
   // The same decoding through a BitReader of the stream (see BitReader).
   const FastCodewordDec* fast_table(int alphabet) const { return fast_[alphabet]; }
+  // Every error codeword by its first ERROR_CODE_BITS_MAX bits, or null
+  // when some bit pattern begins no codeword or a longer one.
+  const ErrorCodewordDec* error_full_table() const { return error_full_ ? error_by_bits_ : nullptr; }
   int get_value(BitReader& r, const FastCodewordDec* fast, int alphabet) {
     const FastCodewordDec f = fast[r.peek(FAST_BITS)];
     if (f.len <= r.bits) [[likely]] {
@@ -250,6 +261,8 @@ class HuffmanDec : public Huffman<DirectCodewordDec, InCodeBuffer> {
 
   DirectCodewordDec dec_[ALPHA_COUNT][1 << PREFIX_BITS_MAX] = {};
   FastCodewordDec fast_[ALPHA_COUNT][1 << FAST_BITS] = {};
+  ErrorCodewordDec error_by_bits_[1 << ERROR_CODE_BITS_MAX] = {};
+  bool error_full_ = false;
 };
 
 }  // namespace mivo

@@ -142,6 +142,27 @@ inline uint32_t ErrorWord(int method, uint64_t pv, uint64_t qv) {
   return word;
 }
 
+// The pixel of C components rebuilt from its prediction and the error bytes
+// (byte k at ByteShift<P>(k)); the inverse of ErrorWord.
+template <class P, int C>
+inline P RebuildWord(int method, uint64_t qv, uint32_t e) {
+  static_assert(C >= 1 && C <= 4, "error words hold up to four bytes");
+  if constexpr (C == 4 && sizeof(P) == 4) {
+    const uint32_t q = static_cast<uint32_t>(qv);
+    if (method == ERROR_METHOD_DIFF) {
+      // Four byte-wise sums modulo 256 at once.
+      constexpr uint32_t kHigh = 0x80808080u;
+      return static_cast<P>(((q & ~kHigh) + (e & ~kHigh)) ^ ((q ^ e) & kHigh));
+    }
+    return static_cast<P>(method == ERROR_METHOD_XOR ? q ^ e : e);
+  }
+  uint64_t v = 0;
+  for (int k = 0; k < C; ++k)
+    v |= static_cast<uint64_t>(RebuildByte(method, PixelByte<P>(qv, k), static_cast<uint8_t>(e >> ByteShift<P>(k))))
+         << ByteShift<P>(k);
+  return static_cast<P>(v);
+}
+
 }  // namespace
 
 // ---- Encoder ---------------------------------------------------------------
@@ -605,6 +626,10 @@ int LrleDec::decode_pixels(HuffmanDec& h, P* cur, const P* predictions) {
   int x = x_;
   int offset = offset_;
   int unchecked = 0;  // error-coded pixels whose symbols need no bit-count check
+  // With a complete error table of short codewords, a top-up to 56 bits
+  // holds the codewords of this many pixels whole.
+  const ErrorCodewordDec* errorFull = C > 0 ? h.error_full_table() : nullptr;
+  constexpr int kFullPixels = 56 / ERROR_CODE_BITS_MAX;
   auto store = [&]() {
     for (int s = 0; s < streams; ++s) h.stream(s).take(r[s]);
     std::copy(order, order + DIFFER_COUNT, order_);
@@ -631,7 +656,25 @@ int LrleDec::decode_pixels(HuffmanDec& h, P* cur, const P* predictions) {
           if (unchecked == 0) {
             bool all = true;
             ForComponents<C>(C, [&](int k) { all = r[k + 1].top_up() && all; });
-            unchecked = all ? 5 : 0;
+            unchecked = all ? (errorFull ? kFullPixels : 5) : 0;
+          }
+          if (unchecked > 0 && errorFull) {
+            // Each stream holds the codewords of the next kFullPixels
+            // pixels whole, and every bit pattern begins one: no test at all.
+            --unchecked;
+            uint32_t e = 0;
+            ForComponents<C>(C, [&](int k) {
+              BitReader& rd = r[k + 1];
+              const ErrorCodewordDec f = errorFull[rd.acc >> (64 - ERROR_CODE_BITS_MAX)];
+              rd.drop(f.len);
+              e |= static_cast<uint32_t>(f.byte) << ByteShift<P>(k);
+            });
+            const P pix = RebuildWord<P, C>(method, q, e);
+            cur[x] = pix;
+            remember_colour(PixelValue(pix));
+            ++x;
+            offset = 0;
+            continue;
           }
           if (unchecked > 0) {
             --unchecked;

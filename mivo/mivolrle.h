@@ -93,10 +93,11 @@ class Distributor : public Referer {
     if (type == REFERER_UNUSED) throw Exception(200, "Distributor::distribute_run(): stated is no in use");
     if (type == REFERER_RUC) {
       std::fill(cur + x, cur + x + n, static_cast<P>(run_colour));
-    } else if (source != SOURCE_CURRENT) {
+    } else if (source != SOURCE_CURRENT && n > 16) {
       std::copy(ref + x, ref + x + n, cur + x);
     } else {
-      // The source overlaps the pixels being written: copy forwards one by one.
+      // Short runs (most of a photo's) and runs whose source overlaps the
+      // pixels being written: forwards one by one.
       for (int i = 0; i < n; ++i) cur[x + i] = ref[x + i];
     }
   }
