@@ -367,6 +367,10 @@ int main(int argc, char* argv[]) {
     fputs("DEBUG: ztmivo5: Unable to open input file\n", stderr);
     return 255;
   }
+  // Lines are read whole into the codec's line buffer: unbuffered, each
+  // line is one read straight into it instead of a read, a second read into
+  // the stream's buffer and a copy out of it.
+  setvbuf(input.get(), nullptr, _IONBF, 0);
   ZTPPDSetting ppd;
   if (ppd.Create(args.options) != 0) {
     fputs("ERROR: ztmivo5ch-bile: CreatePPDSetting() Error.\n", stderr);
