@@ -302,6 +302,8 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
   const DirectCodewordEnc* runCodes = h.run_codes();
   const DirectCodewordEnc* errorCodes = h.error_codes();
   const P* pred = base[predictor_];
+  // The line-mode table changes only between lines.
+  const DirectCodewordEnc errorLineCode = lineCodes[LINE_MODE_ERROR];
 
   // Referers whose run is a plain comparison with base[i].
   unsigned compared = 0;
@@ -377,7 +379,7 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
     if (match == 0) {
       // No referer gives a run: code the pixel by its errors.
       --toggle;
-      putMain(lineCodes[LINE_MODE_ERROR]);
+      putMain(errorLineCode);
       const uint64_t pv = PixelValue(v);
       const uint64_t qv = PixelValue(pred[x]);
       if constexpr (C > 0) {
@@ -434,8 +436,16 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
       pending_run_ = best;
       break;
     }
-    putMain(lineCodes[sym]);
-    putRun(best);
+    if (best <= RUN_DIRECT_MAX) {
+      // Line-mode symbol and run length in one put: at most 5 + 15 bits.
+      const DirectCodewordEnc lm = lineCodes[sym];
+      const DirectCodewordEnc rc = runCodes[best - 1];
+      if (lm.len == 0 || rc.len == 0) [[unlikely]] HuffmanEnc::undefined_symbol();
+      putMain(DirectCodewordEnc{(lm.code << rc.len) | rc.code, static_cast<uint8_t>(lm.len + rc.len)});
+    } else {
+      putMain(lineCodes[sym]);
+      putRun(best);
+    }
     x += best;
     offset = (best == maxrun || r == ruc) ? 0 : -1;
     afterRun = true;
