@@ -27,6 +27,12 @@ constexpr double kSlope = 0.09;
 // Tolerances the controller may choose; beyond it only the strongest.
 constexpr double kControlLimit = 64.0;
 constexpr int kFullTolerance = 255;
+// Pixels taken from above come in stretches of at least this many; gaps of
+// up to kWidestGap pixels between stretches are bridged within the
+// tolerance times (1 + kGapToleranceNum / 4).
+constexpr int kShortestStretch = 3;
+constexpr int kWidestGap = 2;
+constexpr int kGapToleranceNum = 2;
 // The controller measures over about 1 / kWindows of the page's old bytes
 // and moves at most kMaxGain of the way to the tolerance it wants per line.
 constexpr double kWindows = 24.0;
@@ -40,11 +46,6 @@ constexpr uint64_t kCollapsedLineBytes = 2;
 constexpr uint64_t kEndBytes = 64;
 
 #if defined(__SSE2__)
-// All-ones in every 32-bit lane whose four bytes differ by at most t.
-inline __m128i WithinLanes(__m128i a, __m128i b, __m128i t) {
-  const __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
-  return _mm_cmpeq_epi32(_mm_subs_epu8(d, t), _mm_setzero_si128());
-}
 inline __m128i Load4(const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 inline __m128i Select(__m128i mask, __m128i a, __m128i b) {
   return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
@@ -66,36 +67,126 @@ inline bool Within(uint32_t a, uint32_t b, int t) {
 }
 #endif
 
-// Builds the new pixels first .. end - 1 of a line: a pixel takes the new
-// pixel straight above it when that lies within the tolerance and the pixel
-// is not inside a flat area; otherwise it stays. Stretches of such pixels
-// continue a run of the line above, which the encoder follows with one
-// decision per stretch; the strongest tolerance collapses the line into a
-// single run of its first pixel.
-void ReplaceLine(const uint32_t* orig, const uint32_t* orig_up, const uint32_t* orig_down, const uint32_t* up,
-                 uint32_t* out, int first, int end, int tolerance) {
+// Per-pixel flags of a line: bit x % 64 of word x / 64 for pixel x, with
+// spare words after the line so that bits shifted in from beyond it are 0.
+class LineBits {
+ public:
+  LineBits(const Info& info, int pixels)
+      : words_(pixels / 64 + 2), store_(info, static_cast<size_t>(words_) * sizeof(uint64_t)) {}
+  uint64_t* w() const { return reinterpret_cast<uint64_t*>(store_.data()); }
+  int words() const { return words_; }
+
+ private:
+  int words_;
+  Buffer store_;
+};
+
+// Bit i of the result: bit i + k (k < 64) of s; bits beyond the end are 0.
+inline uint64_t BitsFrom(const uint64_t* s, int i, int n, int k) {
+  return k == 0 ? s[i] : (s[i] >> k) | (i + 1 < n ? s[i + 1] << (64 - k) : 0);
+}
+// Bit i of the result: bit i - k (k < 64) of s; bits before the start are 0.
+inline uint64_t BitsBefore(const uint64_t* s, int i, int k) {
+  return k == 0 ? s[i] : (s[i] << k) | (i > 0 ? s[i - 1] >> (64 - k) : 0);
+}
+// d = pixels whose next `length` pixels (themselves included) are all set.
+void Erode(const uint64_t* s, uint64_t* d, int n, int length) {
+  for (int i = 0; i < n; ++i) {
+    uint64_t v = s[i];
+    for (int k = 1; k < length; ++k) v &= BitsFrom(s, i, n, k);
+    d[i] = v;
+  }
+}
+// d = pixels with a set pixel among themselves and the `length` - 1 before.
+void Dilate(const uint64_t* s, uint64_t* d, int n, int length) {
+  for (int i = 0; i < n; ++i) {
+    uint64_t v = s[i];
+    for (int k = 1; k < length; ++k) v |= BitsBefore(s, i, k);
+    d[i] = v;
+  }
+}
+
+// Builds the new pixels first .. end - 1 of a line. A pixel may take the new
+// pixel straight above it when every component of the two differs by at most
+// the tolerance and the pixel is not inside a flat area (equal to its four
+// neighbours). Such pixels are taken only in stretches of at least
+// kShortestStretch: a stretch continues a run of the line above, which the
+// encoder codes with one decision, whereas a pixel or two between coded
+// pixels would cost a decision each and save little. Gaps of up to
+// kWidestGap pixels between stretches are bridged when their pixels lie
+// within the wider gap tolerance, so that two runs become one. Every other
+// pixel stays exact. The strongest tolerance collapses the line into a
+// single run of its first pixel. Returns the largest change allowed.
+int ReplaceLine(const uint32_t* orig, const uint32_t* orig_up, const uint32_t* orig_down, const uint32_t* up,
+                uint32_t* out, int first, int end, int tolerance, LineBits* const bits[3]) {
   if (tolerance >= kFullTolerance) {
     for (int x = first; x < end; ++x) out[x] = out[x - 1];
-    return;
+    return kFullTolerance;
   }
+  const int wide = std::min(kFullTolerance - 1, tolerance + tolerance * kGapToleranceNum / 4);
+  uint64_t* near = bits[0]->w();  // within the tolerance
+  uint64_t* loose = bits[1]->w();  // within the gap tolerance
+  uint64_t* work = bits[2]->w();
+  const int n = bits[0]->words();
+  std::fill(near, near + n, 0);
+  std::fill(loose, loose + n, 0);
   int x = first;
 #if defined(__SSE2__)
   const __m128i t = _mm_set1_epi8(static_cast<char>(tolerance));
+  const __m128i t2 = _mm_set1_epi8(static_cast<char>(wide));
+  // Bit b stands for pixel first + b; the four bits of a step lie in one word.
   for (; x + 4 <= end; x += 4) {
     const __m128i o = Load4(orig + x);
     const __m128i u = Load4(up + x);
     const __m128i flat = _mm_and_si128(
         _mm_and_si128(_mm_cmpeq_epi32(o, Load4(orig + x - 1)), _mm_cmpeq_epi32(o, Load4(orig + x + 1))),
         _mm_and_si128(_mm_cmpeq_epi32(o, Load4(orig_up + x)), _mm_cmpeq_epi32(o, Load4(orig_down + x))));
-    const __m128i take = _mm_andnot_si128(flat, WithinLanes(o, u, t));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), Select(take, u, o));
+    const __m128i d = _mm_or_si128(_mm_subs_epu8(o, u), _mm_subs_epu8(u, o));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i in1 = _mm_andnot_si128(flat, _mm_cmpeq_epi32(_mm_subs_epu8(d, t), zero));
+    const __m128i in2 = _mm_andnot_si128(flat, _mm_cmpeq_epi32(_mm_subs_epu8(d, t2), zero));
+    const int b = x - first;
+    near[b >> 6] |= static_cast<uint64_t>(_mm_movemask_ps(_mm_castsi128_ps(in1))) << (b & 63);
+    loose[b >> 6] |= static_cast<uint64_t>(_mm_movemask_ps(_mm_castsi128_ps(in2))) << (b & 63);
   }
 #endif
   for (; x < end; ++x) {
     const uint32_t o = orig[x];
-    const bool flat = o == orig[x - 1] && o == orig[x + 1] && o == orig_up[x] && o == orig_down[x];
-    out[x] = !flat && Within(o, up[x], tolerance) ? up[x] : o;
+    if (o == orig[x - 1] && o == orig[x + 1] && o == orig_up[x] && o == orig_down[x]) continue;
+    const int b = x - first;
+    if (Within(o, up[x], tolerance)) near[b >> 6] |= uint64_t{1} << (b & 63);
+    if (Within(o, up[x], wide)) loose[b >> 6] |= uint64_t{1} << (b & 63);
   }
+  // Bridged gaps: closing (dilate, then erode) marks the gaps of up to
+  // kWidestGap pixels between set pixels; those within the gap tolerance
+  // join. Then opening (erode, then dilate) drops the stretches shorter
+  // than kShortestStretch.
+  uint64_t* take = near;
+  if constexpr (kWidestGap > 0) {
+    Dilate(near, work, n, kWidestGap + 1);
+    for (int i = 0; i < n; ++i) {
+      uint64_t closed = work[i];
+      for (int k = 1; k <= kWidestGap; ++k) closed &= BitsFrom(work, i, n, k);
+      loose[i] = near[i] | (closed & loose[i]);
+    }
+    take = loose;
+  }
+  if constexpr (kShortestStretch > 1) {
+    Erode(take, work, n, kShortestStretch);
+    Dilate(work, take, n, kShortestStretch);
+  }
+  x = first;
+#if defined(__SSE2__)
+  for (; x + 4 <= end; x += 4) {
+    const int b = x - first;
+    const unsigned four = static_cast<unsigned>(take[b >> 6] >> (b & 63)) & 15u;
+    const __m128i sel = _mm_cmpgt_epi32(
+        _mm_and_si128(_mm_set1_epi32(static_cast<int>(four)), _mm_setr_epi32(1, 2, 4, 8)), _mm_setzero_si128());
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), Select(sel, Load4(up + x), Load4(orig + x)));
+  }
+#endif
+  for (; x < end; ++x) out[x] = (take[(x - first) >> 6] >> ((x - first) & 63)) & 1 ? up[x] : orig[x];
+  return wide;
 }
 
 // A line of pixels with room around it.
@@ -264,6 +355,8 @@ int Recompressor::pass(ReadCallback read, void* const in_context[MAX_STREAMS], W
   // Three original lines (above, current, below) and two new ones.
   Line origLines[3] = {Line(info_, width), Line(info_, width), Line(info_, width)};
   Line newLines[2] = {Line(info_, width), Line(info_, width)};
+  LineBits near(info_, width), loose(info_, width), work(info_, width);
+  LineBits* const bits[3] = {&near, &loose, &work};
   for (auto& l : origLines) l.fill(initial);
   newLines[0].fill(initial);  // the encoder's reference for the first line
   newLines[1].fill(initial);
@@ -314,10 +407,10 @@ int Recompressor::pass(ReadCallback read, void* const in_context[MAX_STREAMS], W
     std::copy(orig + end, orig + width, out + end);
     int tolerance = kFullTolerance;
     if (!strongest) tolerance = source_size_ > 0 ? control.next(y, written) : static_cast<int>(start_);
-    ReplaceLine(orig, origUp, origDown, upLine.px(), out, first, end, tolerance);
+    const int allowed = ReplaceLine(orig, origUp, origDown, upLine.px(), out, first, end, tolerance, bits);
     outLine.set_guards(initial);
     toleranceSum += tolerance;
-    largest_tolerance_ = std::max(largest_tolerance_, tolerance);
+    largest_tolerance_ = std::max(largest_tolerance_, allowed);
 
     source = NextLine{reinterpret_cast<const unsigned char*>(out), lineBytes, 0};
     written = enc.encode_line();

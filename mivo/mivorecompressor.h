@@ -6,16 +6,20 @@
 // and dearly when it must code it as prediction errors. The recompressor
 // decodes the page line by line and, within the image columns, replaces a
 // pixel by the new pixel straight above it when every component of the two
-// differs by at most the current tolerance; stretches of such pixels extend
-// runs of the line above, which the encoder codes in a few bits and follows
-// with one decision per stretch, so the pass stays cheap. Every other
-// pixel stays exactly as it was. So:
-//   - no sample moves by more than the tolerance, and edges that are
-//     steeper than it keep their place and values;
+// differs by at most the current tolerance. Such pixels are replaced only in
+// stretches of three or more, and gaps of up to two pixels between stretches
+// are bridged when they lie within one and a half times the tolerance: each
+// stretch extends a run of the line above, which the encoder codes in a few
+// bits with one decision, while lone replaced pixels would cost a decision
+// each and make the re-encode slow for little gain. Every other pixel stays
+// exactly as it was. So:
+//   - no sample moves by more than 1.5 times the tolerance, and edges that
+//     are steeper than it keep their place and values;
 //   - a pixel equal to its four neighbours (inside a flat area) stays exact;
 //   - lead pixels and the fill after the image are never touched.
 // The result is coded again with the same parameter set, so the same
-// decoder reads it. Only five lines are held at any time.
+// decoder reads it. Only five lines (and three rows of flags) are held at
+// any time.
 //
 // One pass does the work: while it decodes, it compares the bytes written so
 // far with the share of the old streams read so far and steers the
@@ -86,7 +90,7 @@ class Recompressor {
   int pass(ReadCallback read, void* const in_context[MAX_STREAMS], WriteCallback write,
            void* const out_context[MAX_STREAMS]);
   uint64_t last_size() const { return last_size_; }
-  // Mean and largest tolerance the last pass used.
+  // Mean tolerance the last pass used, and the largest change it allowed.
   double mean_tolerance() const { return mean_tolerance_; }
   int largest_tolerance() const { return largest_tolerance_; }
 
