@@ -51,14 +51,21 @@ inline bool None(Lanes mask) {
   return any == 0;
 #endif
 }
+// The lanes of v in the order of the constant indices (GCC and clang name
+// the builtin differently).
+#if defined(__clang__)
+#define ZT_EE_SHUFFLE(v, ...) __builtin_shufflevector(v, v, __VA_ARGS__)
+#else
+#define ZT_EE_SHUFFLE(v, ...) __builtin_shuffle(v, Lanes{__VA_ARGS__})
+#endif
 // Each lane set to the sum of its pixel's four samples.
 inline Lanes PixelSums(Lanes v) {
 #if ZT_EE_LANES == 16
-  const Lanes pairs = v + __builtin_shuffle(v, Lanes{1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14});
-  return pairs + __builtin_shuffle(pairs, Lanes{2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13});
+  const Lanes pairs = v + ZT_EE_SHUFFLE(v, 1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+  return pairs + ZT_EE_SHUFFLE(pairs, 2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13);
 #else
-  const Lanes pairs = v + __builtin_shuffle(v, Lanes{1, 0, 3, 2, 5, 4, 7, 6});
-  return pairs + __builtin_shuffle(pairs, Lanes{2, 3, 0, 1, 6, 7, 4, 5});
+  const Lanes pairs = v + ZT_EE_SHUFFLE(v, 1, 0, 3, 2, 5, 4, 7, 6);
+  return pairs + ZT_EE_SHUFFLE(pairs, 2, 3, 0, 1, 6, 7, 4, 5);
 #endif
 }
 inline Lanes PerPlane(const int* v) {

@@ -1,6 +1,8 @@
 #include "fuzz_support.h"
 
+#include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -40,8 +42,18 @@ void Empty(int fd) {
 
 int g_stdoutFd = -1;  // the memory file behind fd 1
 
+// No file of the process grows past this: a job that would write more (9999
+// copies of a large page) meets a write error instead of filling memory.
+constexpr rlim_t kLargestFile = 16 << 20;
+
 void SetUpStdout() {
   if (g_stdoutFd >= 0) return;
+  signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && (limit.rlim_max == RLIM_INFINITY || limit.rlim_max > kLargestFile)) {
+    limit.rlim_cur = kLargestFile;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
   fflush(stdout);
   g_stdoutFd = MemoryFile("zt-fuzz-stdout");
   if (dup2(g_stdoutFd, 1) < 0) abort();

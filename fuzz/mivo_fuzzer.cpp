@@ -5,7 +5,7 @@
 //      exactly (an abort otherwise);
 //   2. as hostile code streams: decoding them must end normally or with
 //      mivo::Exception, never with a crash, a hang or a stray access.
-// Built with libFuzzer (clang, see mivo_fuzz.sh) or, without it, with
+// Built with libFuzzer (clang, see run.sh) or, without it, with
 // mivo_replay_main.cpp as a replay program for saved inputs.
 #include <cstddef>
 #include <cstdint>

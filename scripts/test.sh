@@ -16,7 +16,7 @@ run_suite() {
 }
 
 run_suite "$top/build"
-# The codec's decoder reads untrusted bytes: fuzz it for a bounded time.
-"$top/fuzz/mivo_fuzz.sh" "${ZT_FUZZ_SECONDS:-60}" "$top/build-fuzz"
+# Every input that comes from outside: each fuzz harness for a bounded time.
+"$top/fuzz/run.sh" "${ZT_FUZZ_SECONDS:-8}" "$top/build-fuzz"
 LSAN_OPTIONS=suppressions=$top/tests/lsan.supp:print_suppressions=0 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite "$top/build-asan" -DZT_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug

@@ -1,0 +1,71 @@
+#!/bin/sh
+# Builds every fuzz harness with libFuzzer (clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer) and runs each for SECONDS on a copy of its
+# saved corpus. Findings (crash-*, leak-*, timeout-*, oom-*) are kept in
+# WORKDIR/<harness>/; the saved corpora in the tree are left alone.
+# Ends with one line "N harnesses, M executions, K crashes"; exits non-zero
+# when K is not 0.
+# Usage: fuzz/run.sh SECONDS [BUILD-DIR [WORKDIR]]
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+seconds=${1:?usage: fuzz/run.sh SECONDS [BUILD-DIR [WORKDIR]]}
+build=${2:-$root/build/fuzz}
+work=${3:-$build/runs}
+if ! command -v clang++ >/dev/null 2>&1; then
+  echo "clang++ not installed: libFuzzer runs skipped" >&2
+  echo "0 harnesses, 0 executions, 0 crashes"
+  exit 0
+fi
+
+# harness, corpus folder, largest input
+harnesses="
+mivo $here/mivo_corpus 4096
+devparam $here/corpus/devparam 131072
+jobview $here/corpus/jobview 65536
+intake $here/corpus/intake 16384
+pjl $here/corpus/pjl 4096
+filters $here/corpus/filters 65536
+recompress $here/corpus/recompress 8192
+conditions $here/corpus/conditions 4096
+"
+targets=$(echo "$harnesses" | awk 'NF { printf "fuzz_%s ", $1 }')
+
+mkdir -p "$build"
+log=$build/fuzz-build.log
+cmake -S "$root" -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_C_FLAGS="-O1 -fsanitize=fuzzer-no-link" -DCMAKE_CXX_FLAGS="-O1 -fsanitize=fuzzer-no-link" \
+  -DZT_FUZZ=ON -DZT_SANITIZE=ON -DZT_BUILD_TESTS=OFF >"$log" 2>&1 || { cat "$log" >&2; exit 1; }
+# shellcheck disable=SC2086
+cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" --target $targets >>"$log" 2>&1 ||
+  { tail -50 "$log" >&2; exit 1; }
+
+export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
+export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+count=0 runs=0 crashes=0
+echo "$harnesses" | awk 'NF' >"$build/harnesses.txt"
+while read -r name corpus maxlen; do
+  dir=$work/$name
+  rm -rf "$dir/corpus"
+  mkdir -p "$dir/corpus"
+  cp "$corpus"/* "$dir/corpus/"
+  # The device parameter fuzzer starts from the sample model's own file.
+  [ "$name" = devparam ] && cp "$root/data/korva-zt.dlb" "$dir/corpus/"
+  log=$dir/fuzz.log
+  set +e
+  (cd "$dir" && "$build/bin/fuzz_$name" -max_total_time="$seconds" -max_len="$maxlen" -timeout=20 \
+    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$dir/" corpus) >"$log" 2>&1
+  rc=$?
+  set -e
+  n=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  found=$(find "$dir" -maxdepth 1 \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' -o -name 'oom-*' \) | wc -l)
+  [ "$rc" -ne 0 ] && [ "$found" -eq 0 ] && found=1
+  echo "fuzz_$name: ${n:-0} executions, $found findings (log: $log)" >&2
+  [ "$found" -gt 0 ] && tail -40 "$log" >&2
+  count=$((count + 1))
+  runs=$((runs + ${n:-0}))
+  crashes=$((crashes + found))
+done <"$build/harnesses.txt"
+echo "$count harnesses, $runs executions, $crashes crashes"
+[ "$crashes" -eq 0 ]
