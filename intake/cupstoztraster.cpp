@@ -86,12 +86,25 @@ struct InputFile {
   }
 };
 
+// An enum word of the page header as the number the stream holds: the
+// stream may hold any value, and reading one outside the enum's range as the
+// enum type is undefined.
+template <typename Enum>
+uint32_t EnumWord(const Enum& field) {
+  static_assert(sizeof(Enum) == sizeof(uint32_t), "header enum words are 32 bits");
+  uint32_t v;
+  memcpy(&v, &field, sizeof v);
+  return v;
+}
+
 // The translated header, or the reason why the page cannot be passed on.
 // Every field is checked so that the ZT words are exact and consistent:
 // later filters handle one byte per component and rely on pageBytes alone.
 const char* TranslateHeader(const cups_page_header2_t& c, ZTRasterHeader* zt) {
   if (c.cupsBitsPerColor != 8) return "only 8 bits per colour are supported";
-  const bool rgb = c.cupsColorSpace == CUPS_CSPACE_RGB;
+  const uint32_t colorSpace = EnumWord(c.cupsColorSpace);
+  const uint32_t colorOrder = EnumWord(c.cupsColorOrder);
+  const bool rgb = colorSpace == CUPS_CSPACE_RGB;
   const int64_t bitsPerPixel = rgb ? 3 * int64_t{c.cupsBitsPerColor} : int64_t{c.cupsBitsPerColor};
   if (c.cupsWidth == 0) return "page has no width";
   if (c.cupsWidth > INT32_MAX || c.cupsHeight > INT32_MAX) return "page size does not fit 32 bits";
@@ -99,7 +112,7 @@ const char* TranslateHeader(const cups_page_header2_t& c, ZTRasterHeader* zt) {
   const int64_t pageBytes = bytesPerLine * int64_t{c.cupsHeight};
   if (bytesPerLine > INT32_MAX || pageBytes > INT32_MAX) return "page size does not fit 32 bits";
   if (int64_t{c.cupsBytesPerLine} != bytesPerLine) return "line length does not match the colour space and width";
-  if (rgb && c.cupsColorOrder != CUPS_ORDER_CHUNKED) return "RGB pixels must be chunked";
+  if (rgb && colorOrder != CUPS_ORDER_CHUNKED) return "RGB pixels must be chunked";
 
   zt->width = static_cast<int32_t>(c.cupsWidth);
   zt->height = static_cast<int32_t>(c.cupsHeight);
@@ -109,7 +122,7 @@ const char* TranslateHeader(const cups_page_header2_t& c, ZTRasterHeader* zt) {
   zt->resolutionX = c.HWResolution[0];
   zt->resolutionY = c.HWResolution[1];
   zt->landscape = c.cupsWidth > c.cupsHeight ? 1 : 0;
-  zt->colorOrder = c.cupsColorOrder == CUPS_ORDER_CHUNKED ? 0 : (c.cupsColorOrder == CUPS_ORDER_PLANAR ? 2 : 1);
+  zt->colorOrder = colorOrder == CUPS_ORDER_CHUNKED ? 0 : (colorOrder == CUPS_ORDER_PLANAR ? 2 : 1);
   zt->colorSpace = rgb ? ZT_CS_RGB : ZT_CS_GRAY;
   zt->encoding = ZT_ENC_NONE;
   zt->copies = static_cast<int32_t>(c.NumCopies);
