@@ -6,7 +6,8 @@
 # Ends with one line "N harnesses, M executions, K crashes"; exits non-zero
 # when K is not 0.
 # Usage: fuzz/run.sh SECONDS [BUILD-DIR [WORKDIR]]
-# ZT_FUZZ_ONLY="intake pjl" runs only the named harnesses.
+# ZT_FUZZ_ONLY="intake pjl" runs only the named harnesses, ZT_FUZZ_RUNS=N
+# stops each after N executions, ZT_FUZZ_PARALLEL=P runs P at a time.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -19,18 +20,19 @@ if ! command -v clang++ >/dev/null 2>&1; then
   exit 0
 fi
 
-# harness, corpus folder, largest input, largest single allocation (MiB).
+# harness, corpus folder, largest input, largest single allocation (MiB);
+# the slowest first.
 # libcupsimage sizes its line buffer from the raster header before the
 # intake can refuse the header: up to 4 GiB of address space that it never
 # touches for a refused page.
 harnesses="
 mivo $here/mivo_corpus 4096 2048
-devparam $here/corpus/devparam 131072 2048
-jobview $here/corpus/jobview 65536 2048
-intake $here/corpus/intake 16384 4200
-pjl $here/corpus/pjl 4096 2048
 filters $here/corpus/filters 65536 2048
 recompress $here/corpus/recompress 8192 2048
+intake $here/corpus/intake 16384 4200
+devparam $here/corpus/devparam 131072 2048
+jobview $here/corpus/jobview 65536 2048
+pjl $here/corpus/pjl 4096 2048
 conditions $here/corpus/conditions 4096 2048
 "
 targets=$(echo "$harnesses" | awk 'NF { printf "fuzz_%s ", $1 }')
@@ -47,10 +49,14 @@ cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" --target $targets >>"$
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-count=0 runs=0 crashes=0
 echo "$harnesses" | awk -v only="${ZT_FUZZ_ONLY:-}" \
   'NF && (only == "" || index(" " only " ", " " $1 " "))' >"$build/harnesses.txt"
-while read -r name corpus maxlen malloc; do
+
+for name in $(cut -d' ' -f1 "$build/harnesses.txt"); do rm -rf "${work:?}/$name"; done
+
+# Runs one harness; its executions and findings go to WORKDIR/<name>/result.
+run_one() {
+  name=$1 corpus=$2 maxlen=$3 malloc=$4
   dir=$work/$name
   rm -rf "$dir"
   mkdir -p "$dir/corpus"
@@ -59,17 +65,42 @@ while read -r name corpus maxlen malloc; do
   [ "$name" = devparam ] && cp "$root/data/korva-zt.dlb" "$dir/corpus/"
   log=$dir/fuzz.log
   set +e
-  (cd "$dir" && "$build/bin/fuzz_$name" -max_total_time="$seconds" -max_len="$maxlen" -timeout=20 \
-    -rss_limit_mb=2048 -malloc_limit_mb="$malloc" -print_final_stats=1 -artifact_prefix="$dir/" corpus) >"$log" 2>&1
+  (cd "$dir" && "$build/bin/fuzz_$name" -max_total_time="$seconds" -runs="${ZT_FUZZ_RUNS:--1}" \
+    -max_len="$maxlen" -timeout=20 -rss_limit_mb=2048 -malloc_limit_mb="$malloc" -print_final_stats=1 \
+    -artifact_prefix="$dir/" corpus) >"$log" 2>&1
   rc=$?
   set -e
   n=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   found=$(find "$dir" -maxdepth 1 \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' -o -name 'oom-*' \) | wc -l)
   [ "$rc" -ne 0 ] && [ "$found" -eq 0 ] && found=1
+  echo "${n:-0} $found" >"$dir/result"
   echo "fuzz_$name: ${n:-0} executions, $found findings (log: $log)" >&2
-  [ "$found" -gt 0 ] && tail -40 "$log" >&2
+  if [ "$found" -gt 0 ]; then tail -40 "$log" >&2; fi
+}
+
+# ZT_FUZZ_PARALLEL harnesses at a time (1 by default): the next starts as
+# soon as one has written its result.
+parallel=${ZT_FUZZ_PARALLEL:-1}
+finished() {
+  n=0
+  for name in $(cut -d' ' -f1 "$build/harnesses.txt"); do
+    if [ -f "$work/$name/result" ]; then n=$((n + 1)); fi
+  done
+  echo "$n"
+}
+started=0
+while read -r name corpus maxlen malloc; do
+  while [ $((started - $(finished))) -ge "$parallel" ]; do sleep 2; done
+  run_one "$name" "$corpus" "$maxlen" "$malloc" &
+  started=$((started + 1))
+done <"$build/harnesses.txt"
+wait
+
+count=0 runs=0 crashes=0
+while read -r name _; do
+  read -r n found <"$work/$name/result"
   count=$((count + 1))
-  runs=$((runs + ${n:-0}))
+  runs=$((runs + n))
   crashes=$((crashes + found))
 done <"$build/harnesses.txt"
 echo "$count harnesses, $runs executions, $crashes crashes"
