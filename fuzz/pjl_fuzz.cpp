@@ -67,7 +67,7 @@ bool ValidUtf8(const std::string& s) {
 }
 
 // The reason the line breaks a rule, or null.
-const char* BadLine(const std::string& line, bool checkUtf8) {
+const char* BadLine(const std::string& line) {
   if (line.compare(0, 4, "@PJL") != 0) return "a line does not begin with @PJL";
   if (line.size() + 1 > PJL_MAX_LINE) return "a line is longer than 255 bytes";
   size_t quotes = 0;
@@ -78,7 +78,7 @@ const char* BadLine(const std::string& line, bool checkUtf8) {
     quotes += c == '"';
   }
   if (quotes % 2) return "a line holds an unbalanced double quote";
-  if (checkUtf8 && !ValidUtf8(line)) return "a line is not valid UTF-8";
+  if (!ValidUtf8(line)) return "a line is not valid UTF-8";
   return nullptr;
 }
 
@@ -87,8 +87,6 @@ const char* BadLine(const std::string& line, bool checkUtf8) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static ppd_file_t* ppd = nullptr;
   static ppd_choice_t* secureChoices[3] = {};
-  // The UTF-8 rule can be switched off on its own (ZT_FUZZ_PJL_UTF8=0).
-  static const bool checkUtf8 = !getenv("ZT_FUZZ_PJL_UTF8") || strcmp(getenv("ZT_FUZZ_PJL_UTF8"), "0") != 0;
   if (!ppd) {
     ZTFuzzSetUpPPD();
     gZTHostHooks = ZTHostHooks{FixedHostName, FixedHostAddress, FixedTime};
@@ -147,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t at = uel.size(); at < block.size();) {
     const size_t nl = block.find('\n', at);
     const std::string line = block.substr(at, nl - at);
-    if (const char* why = BadLine(line, checkUtf8)) ZTFuzzFail(why, line);
+    if (const char* why = BadLine(line)) ZTFuzzFail(why, line);
     at = nl + 1;
   }
   const std::string last = "@PJL ENTER LANGUAGE=HBPL\n";
