@@ -5,6 +5,7 @@
 #   the PPDs (cmake/ppds.cmake) -> <cups datadir>/model/<manufacturer>/
 #   the model's data file   -> the path the sample PPD names (*QKDlutFilePath)
 #   the other PPDs' folders and data files -> links to those two
+#   ztprinterapp            -> <prefix>/bin              (when PAPPL is found)
 #   ztjobview            -> <prefix>/bin              (component "tools")
 #
 # CUPS runs a filter only when the program and its own directory belong to
@@ -145,6 +146,14 @@ if(_zt_installed_filters)
       message(STATUS \"Not root: CUPS runs these filters only once root owns them: \${_files}\")
     endif()
   " COMPONENT driver)
+endif()
+
+# The Printer Application (built where PAPPL is found) runs the installed
+# chain with the installed PPDs.
+if(TARGET ztprinterapp)
+  target_compile_definitions(ztprinterapp PRIVATE
+    ZT_PPD_DIR="${ZT_CUPS_MODELDIR}" ZT_FILTER_DIR="${ZT_CUPS_FILTERDIR}")
+  install(TARGETS ztprinterapp RUNTIME DESTINATION bin PERMISSIONS ${_zt_exe_perms} COMPONENT driver)
 endif()
 
 # The job inspector, a tool for people.

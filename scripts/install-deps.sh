@@ -10,6 +10,7 @@ packages=(
   cups cups-daemon cups-ipp-utils cups-filters ghostscript python3-minimal
   dpkg-dev file lintian
   valgrind
+  libpappl-dev chromium
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,249 @@
+#!/bin/bash
+# End-to-end test of the Printer Application on loopback: ztprinterapp runs
+# as an unprivileged user with HOME, TMPDIR, state, spool and log in a work
+# folder; its printer's socket:// device is a listener on 127.0.0.1 that saves
+# every connection; what reaches that "printer" is checked with the job
+# inspector.
+#
+# Usage: printerapp_e2e.sh --build BUILD_DIR --source SOURCE_DIR [--keep] CASE
+#   CASE  jobs     a PWG raster job and a PDF job with options; a restart keeps the printer
+#         ipptool  CUPS's IPP Everywhere tests (ipp-everywhere.test)
+#         web      the printer's settings page in headless Chromium (screenshot kept in
+#                  BUILD_DIR/Testing/), a setting changed there reaches the next job
+#         faults   an unreadable document, a device that refuses, a job cancelled mid-page
+# Exit status: 0 pass, 1 fail, 77 skipped (a tool is missing).
+set -Eeuo pipefail
+
+BUILD=""; SRC=""; KEEP=${ZT_E2E_KEEP:-0}; CASE=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build) BUILD=$2; shift ;;
+    --source) SRC=$2; shift ;;
+    --keep) KEEP=1 ;;
+    -*) echo "printerapp_e2e: unknown option $1" >&2; exit 2 ;;
+    *) CASE=$1 ;;
+  esac
+  shift
+done
+case "$CASE" in jobs|ipptool|web|faults) ;;
+  *) echo "usage: printerapp_e2e.sh --build DIR --source DIR [--keep] jobs|ipptool|web|faults" >&2; exit 2 ;;
+esac
+BUILD=$(cd "$BUILD" && pwd); SRC=$(cd "$SRC" && pwd)
+
+PY=/usr/bin/python3
+W=""; SERVER_PID=""; LISTENER_PID=""
+say() { printf 'printerapp_e2e: %s\n' "$*"; }
+die() {
+  trap - ERR
+  echo "printerapp_e2e: FAIL ($CASE): $*" >&2
+  [ -n "$W" ] && [ -f "$W/log/app.log" ] && { echo "---- app.log, last lines other than debug ----" >&2; grep -v '^D ' "$W/log/app.log" | tail -n 20 >&2; }
+  exit 1
+}
+trap 'die "command failed at line $LINENO: $BASH_COMMAND"' ERR
+stop_pid() { # SIGTERM, up to 10 s, then SIGKILL; only our own children
+  local pid=$1 i
+  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
+  kill -TERM "$pid" 2>/dev/null || true
+  for i in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
+cleanup() {
+  local rc=$?
+  trap - ERR
+  stop_pid "$SERVER_PID"; stop_pid "$LISTENER_PID"
+  if [ -n "$W" ] && [ -d "$W" ]; then
+    if [ "$KEEP" = 1 ] || [ $rc -ne 0 ]; then echo "printerapp_e2e: work folder kept: $W" >&2; else rm -rf "$W"; fi
+  fi
+  exit $rc
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+for t in "$BUILD/bin/ztprinterapp" "$BUILD/bin/ztmainfilter" "$BUILD/bin/ztjobview" /usr/bin/gs /usr/bin/ipptool "$PY"; do
+  [ -x "$t" ] || { echo "printerapp_e2e: SKIP: $t is missing"; exit 77; }
+done
+
+# ------------------------------------------------------------- work folder
+W=$(mktemp -d /tmp/zt-papp.XXXXXX)
+chmod 755 "$W"
+mkdir -p "$W"/{home,tmp,spool,log,out,doc,bin,data,ppd,run}
+touch "$W/doc/stamp"
+# The programs and the model, copied so that an unprivileged user reaches them.
+for p in "$BUILD"/bin/*; do [ -f "$p" ] && [ -x "$p" ] && cp "$p" "$W/bin/"; done
+cp "$SRC"/data/*.dlb "$SRC"/data/*.dlut "$W/data/" 2>/dev/null || true
+sed -E "s|^\*QKDlutFilePath:[[:space:]]*\"[^\"]*/([^/\"]*)\"|*QKDlutFilePath: \"$W/data/\1\"|" \
+  "$SRC/data/korva-zt.ppd" > "$W/ppd/korva-zt.ppd"
+RUN=()
+if [ "$(id -u)" = 0 ]; then
+  # The application runs as an unprivileged user, never as root.
+  chown -R nobody:nogroup "$W"/{home,tmp,spool,log,run}
+  RUN=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
+fi
+app() { "${RUN[@]}" env HOME="$W/home" TMPDIR="$W/tmp" "$W/bin/ztprinterapp" "$@"; }
+PORT=$($PY -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+OPTS=(-o server-port="$PORT" -o listen-hostname=localhost -o server-options=no-tls
+      -o spool-directory="$W/spool" -o log-file="$W/log/app.log" -o log-level=debug
+      -o state-file="$W/run/state" -o ppd-directory="$W/ppd" -o filter-directory="$W/bin")
+PRINTER_URI="ipp://localhost:$PORT/ipp/print/zt"
+
+start_server() {
+  app server "${OPTS[@]}" >>"$W/log/server.out" 2>&1 &
+  SERVER_PID=$!
+  for _ in $(seq 1 100); do
+    kill -0 "$SERVER_PID" 2>/dev/null || die "the server ended at start: $(tail -5 "$W/log/server.out")"
+    app printers >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  die "the server does not answer on its domain socket"
+}
+stop_server() { stop_pid "$SERVER_PID"; SERVER_PID=""; }
+alive() { kill -0 "$SERVER_PID" 2>/dev/null && app printers >/dev/null 2>&1 || die "the server is gone: $1"; }
+
+$PY "$SRC/tests/e2e/listener.py" "$W/out" "$W/doc/listener.port" >"$W/log/listener.log" 2>&1 &
+LISTENER_PID=$!
+for _ in $(seq 1 100); do [ -s "$W/doc/listener.port" ] && break; sleep 0.05; done
+LPORT=$(cat "$W/doc/listener.port")
+
+start_server
+app drivers "${OPTS[@]}" >"$W/log/drivers.out"
+grep -qx 'korva-zt "Korva ZT C500" "MFG:Korva;MDL:ZT C500;CMD:PJL;"' "$W/log/drivers.out" \
+  || die "drivers lists: $(cat "$W/log/drivers.out")"
+app add -d zt -m korva-zt -v "socket://127.0.0.1:$LPORT" >"$W/log/add.out" 2>&1 || die "add failed: $(cat "$W/log/add.out")"
+[ "$(app printers)" = zt ] || die "printers lists '$(app printers)'"
+say "server on localhost:$PORT as $(id -un "${RUN:+nobody}" 2>/dev/null || id -un), printer zt -> socket://127.0.0.1:$LPORT"
+
+# --------------------------------------------------------------- documents
+# make_doc NAME PAGES PAPER: PostScript pages with colour bars and text.
+make_doc() {
+  cat > "$W/doc/$1.ps" <<EOF
+%!PS
+/Helvetica-Bold findfont 40 scalefont setfont
+1 1 $2 { /p exch def
+  1 0 0 setrgbcolor 40 300 100 120 rectfill 0 0.6 0 setrgbcolor 160 300 100 120 rectfill
+  0 0 1 setrgbcolor 280 300 100 120 rectfill
+  0 0 0 setrgbcolor 40 460 moveto (Page ) show p 10 string cvs show showpage } for
+EOF
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sPAPERSIZE="$3" -o "$W/doc/$1.pdf" "$W/doc/$1.ps" 2>/dev/null
+}
+# make_pwg NAME PAGES PAPER DPI: the same pages as 8-bit sRGB PWG raster.
+make_pwg() {
+  make_doc "$1" "$2" "$3"
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -dcupsColorSpace=19 -dcupsBitsPerColor=8 -r"$4" \
+    -sPAPERSIZE="$3" -o "$W/doc/$1.pwg" "$W/doc/$1.pdf" 2>/dev/null
+}
+
+# ------------------------------------------------------------------- jobs
+cat > "$W/doc/job.test" <<'EOF'
+{
+  OPERATION Get-Job-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR integer job-id $job_id
+  ATTR keyword requested-attributes job-state,job-state-reasons
+  STATUS successful-ok
+  DISPLAY job-state
+  DISPLAY job-state-reasons
+}
+EOF
+# job_attr ID NAME
+job_attr() {
+  ipptool -c -d job_id="$1" "$PRINTER_URI" "$W/doc/job.test" 2>/dev/null | "$PY" -c '
+import csv, sys
+rows = list(csv.reader(sys.stdin))
+if len(rows) > 1 and sys.argv[1] in rows[0]: print(rows[1][rows[0].index(sys.argv[1])])' "$2" || true
+}
+# wait_state ID LIMIT: sets STATE once the job is completed, canceled or aborted.
+wait_state() {
+  local i
+  for i in $(seq 1 $(($2 * 10))); do
+    STATE=$(job_attr "$1" job-state)
+    case "$STATE" in completed|canceled|aborted) return 0 ;; esac
+    sleep 0.1
+  done
+  die "job $1 is still '$STATE' after $2 s"
+}
+# submit ARGS...: sets JOB from "zt-N".
+submit() {
+  local out
+  out=$(app submit "$@" 2>&1) || die "submit failed: $out"
+  JOB=${out##*-}
+  [[ "$JOB" =~ ^[0-9]+$ ]] || die "no job id in: $out"
+}
+# print_job NAME SUBMIT-ARGS...: the job must complete and reach the printer;
+# sets REPORT to the inspector's report of what the printer received.
+print_job() {
+  local name=$1 before capture; shift
+  before=$(ls "$W/out" | grep -c '\.bin$' || true)
+  submit "$@"
+  wait_state "$JOB" 120
+  [ "$STATE" = completed ] || die "job $JOB ($name) ended '$STATE' ($(job_attr "$JOB" job-state-reasons))"
+  capture=""
+  for _ in $(seq 1 100); do
+    [ "$(ls "$W/out" | grep -c '\.bin$' || true)" -gt "$before" ] && { capture=$(ls -t "$W"/out/conn-*.bin | head -1); break; }
+    sleep 0.05
+  done
+  [ -n "$capture" ] || die "the printer received nothing for job $JOB ($name)"
+  REPORT="$W/log/$name.inspect"
+  "$W/bin/ztjobview" -o "$W/log/$name-pages" "$capture" >"$REPORT" 2>&1 || die "the inspector finds $name broken: $(grep ERROR "$REPORT" | head -3)"
+  say "$name: job $JOB completed, $(stat -c %s "$capture") bytes to the printer, $(sed -n 's/^pages: //p' "$REPORT") page records"
+}
+has_pjl() { grep -qxF "pjl: $1" "$REPORT" || die "the job lacks '$1': $(grep '^pjl:' "$REPORT" | tr '\n' ' ')"; }
+page_field() { sed -n "s/^page $1: .*\b$2=\([^ ]*\).*/\1/p" "$REPORT" | head -1; }
+expect_pages() { [ "$(sed -n 's/^pages: \([0-9]*\).*/\1/p' "$REPORT")" = "$1" ] || die "expected $1 page records: $(grep '^pages' "$REPORT")"; }
+no_leftovers() {
+  local left
+  left=$(find "$W/tmp" "$W/spool" -mindepth 1 ! -name '*.sock' ! -name 'korva-zt.ppd' 2>/dev/null || true)
+  [ -z "$left" ] || die "files left behind: $left"
+  left=$(find "$W/home" -type f)
+  [ -z "$left" ] || die "the application keeps files in HOME: $left"
+  # Run as nobody, it can write only where everyone may: those places stay clean.
+  if [ ${#RUN[@]} -gt 0 ]; then
+    left=$(find /tmp /var/tmp /dev/shm /run -xdev -path "$W" -prune -o -user nobody -newer "$W/doc/stamp" -print 2>/dev/null | sort -u || true)
+    [ -z "$left" ] || die "the application wrote outside HOME, TMPDIR, state and spool: $left"
+  fi
+}
+
+case "$CASE" in
+jobs)
+  make_pwg two 2 a4 300
+  print_job pwg -d zt -t pwg-job -o copies=2 -o print-color-mode=color -o trapping=true -o media=iso_a4_210x297mm "$W/doc/two.pwg"
+  has_pjl "@PJL SET RESOLUTION=300"
+  has_pjl "@PJL SET RENDERMODE=COLOR"
+  has_pjl '@PJL SET JOBATTR="@TRAP=ON"'
+  has_pjl "@PJL SET DUPLEX=OFF"
+  if grep -qxF 'pjl: @PJL SET QTY=2' "$REPORT"; then expect_pages 2; else expect_pages 4; fi
+  for i in 1 2; do
+    # The imageable area of A4 (12 pt margins) at 300 dpi, in colour.
+    [ "$(page_field $i width)x$(page_field $i height)" = 2379x3408 ] || die "page $i is $(page_field $i width)x$(page_field $i height)"
+    [ "$(page_field $i layout)" = colour ] || die "page $i is not a colour page"
+    for c in C M Y K; do [ "$(page_field $i ink$c)" != 0 ] || die "page $i has no $c ink"; done
+  done
+  make_doc three 3 a5
+  print_job pdf -u "$PRINTER_URI" -t pdf-job -o media=iso_a5_148x210mm -o sides=two-sided-long-edge \
+    -o print-color-mode=monochrome -o toner-saver=true "$W/doc/three.pdf"
+  has_pjl "@PJL SET RESOLUTION=600"
+  has_pjl "@PJL SET DUPLEX=ON"
+  has_pjl "@PJL SET BINDING=LONGEDGE"
+  has_pjl "@PJL SET RENDERMODE=GRAYSCALE"
+  has_pjl "@PJL SET ECONOMODE=ON"
+  expect_pages 3
+  i=1
+  for s in 1 2 1; do
+    [ "$(page_field $i side)" = $s ] || die "page $i has duplex side $(page_field $i side), expected $s"
+    [ "$(page_field $i size)" = 15 ] || die "page $i has page size code $(page_field $i size), expected 15 (A5)"
+    [ "$(page_field $i layout)" = mono ] || die "page $i of a monochrome job is not monochrome"
+    i=$((i + 1))
+  done
+  no_leftovers
+  # A restart loads the printer and its settings from the state file.
+  stop_server
+  start_server
+  [ "$(app printers)" = zt ] || die "after a restart printers lists '$(app printers)'"
+  print_job pwg-again -d zt -t again "$W/doc/two.pwg"
+  has_pjl '@PJL SET JOBATTR="@TRAP=OFF"'
+  ;;
+esac
+say "PASS ($CASE)"
