@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <string>
@@ -179,6 +180,45 @@ bool Status(pappl_printer_t* printer) {
   return true;
 }
 
+// ---- a device that does not answer ---------------------------------------------
+
+// PAPPL keeps trying to open a printer's device while its job waits; a job
+// whose printer has refused the connection for this long is given up.
+constexpr time_t kDeviceWaitSeconds = 30;
+
+struct StuckJob {
+  pappl_printer_t* printer;
+  int jobId;
+};
+
+void FindStuckJob(pappl_job_t* job, void* data) {
+  auto* stuck = static_cast<std::vector<StuckJob>*>(data);
+  pappl_printer_t* printer = papplJobGetPrinter(job);
+  if (papplJobGetState(job) == IPP_JSTATE_PROCESSING && papplPrinterGetState(printer) == IPP_PSTATE_STOPPED &&
+      papplJobGetTimeProcessed(job) > 0 && time(nullptr) - papplJobGetTimeProcessed(job) >= kDeviceWaitSeconds)
+    stuck->push_back({printer, papplJobGetID(job)});
+}
+
+void FindStuckJobs(pappl_printer_t* printer, void* data) {
+  papplPrinterIterateActiveJobs(printer, FindStuckJob, data, 1, 0);
+}
+
+bool GiveUpStuckJobs(pappl_system_t* system, void*) {
+  std::vector<StuckJob> stuck;
+  papplSystemIteratePrinters(system, FindStuckJobs, &stuck);
+  // Acted on once the iterations have released their locks.
+  for (const auto& s : stuck) {
+    pappl_job_t* job = papplPrinterFindJob(s.printer, s.jobId);
+    if (!job) continue;
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer at %s does not accept the connection; the job is stopped.",
+                papplPrinterGetDeviceURI(s.printer));
+    papplJobSetMessage(job, "The printer at %s does not accept the connection.", papplPrinterGetDeviceURI(s.printer));
+    papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
+    papplJobCancel(job);
+  }
+  return true;
+}
+
 // ---- drivers ------------------------------------------------------------------
 
 bool DriverCallback(pappl_system_t*, const char* driverName, const char*, const char*, pappl_pr_driver_data_t* data,
@@ -319,6 +359,7 @@ pappl_system_t* SystemCallback(int numOptions, cups_option_t* options, void*) {
   papplSystemSetPrinterDrivers(system, static_cast<int>(g_app.drivers.size()), g_app.drivers.data(), AutoAdd,
                                PrinterCreated, DriverCallback, nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PrintPDF, nullptr);
+  papplSystemAddTimerCallback(system, 0, 5, GiveUpStuckJobs, nullptr);
   if (!g_app.stateFile.empty()) {
     if (access(g_app.stateFile.c_str(), R_OK) == 0) papplSystemLoadState(system, g_app.stateFile.c_str());
     papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),

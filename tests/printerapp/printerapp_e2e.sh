@@ -88,7 +88,8 @@ OPTS=(-o server-port="$PORT" -o listen-hostname=localhost -o server-options=no-t
 PRINTER_URI="ipp://localhost:$PORT/ipp/print/zt"
 
 start_server() {
-  app server "${OPTS[@]}" >>"$W/log/server.out" 2>&1 &
+  # Started directly (not through app) so that $! is the server itself.
+  "${RUN[@]}" env HOME="$W/home" TMPDIR="$W/tmp" "$W/bin/ztprinterapp" server "${OPTS[@]}" >>"$W/log/server.out" 2>&1 &
   SERVER_PID=$!
   for _ in $(seq 1 100); do
     kill -0 "$SERVER_PID" 2>/dev/null || die "the server ended at start: $(tail -5 "$W/log/server.out")"
@@ -244,6 +245,71 @@ jobs)
   [ "$(app printers)" = zt ] || die "after a restart printers lists '$(app printers)'"
   print_job pwg-again -d zt -t again "$W/doc/two.pwg"
   has_pjl '@PJL SET JOBATTR="@TRAP=OFF"'
+  ;;
+ipptool)
+  # The tests run from a folder of their own: they look for sample files
+  # next to the current folder and print the file given with -f.
+  make_doc one 1 a4
+  (cd "$W/doc" && ipptool -t -f "$W/doc/one.pdf" "$PRINTER_URI" /usr/share/cups/ipptool/ipp-everywhere.test) \
+    >"$W/log/ipptool.out" 2>&1 || true
+  grep -q 'PWG 5100.14 section 5.1/5.2' "$W/log/ipptool.out" || die "ipptool did not run the IPP Everywhere tests: $(tail -5 "$W/log/ipptool.out")"
+  if grep -q '\[FAIL\]' "$W/log/ipptool.out"; then
+    die "ipptool: $(grep -A12 '\[FAIL\]' "$W/log/ipptool.out" | head -40)"
+  fi
+  say "ipptool: $(grep -c '\[PASS\]' "$W/log/ipptool.out") tests passed, $(grep -c '\[SKIP\]' "$W/log/ipptool.out") skipped (no sample raster files)"
+  alive "after the IPP Everywhere tests"
+  ;;
+faults)
+  # A PDF that Ghostscript cannot read.
+  printf '%%PDF-1.4\nthis is not a PDF document\n' > "$W/doc/bad.pdf"
+  submit -d zt -t bad "$W/doc/bad.pdf"
+  wait_state "$JOB" 60
+  reasons=$(job_attr "$JOB" job-state-reasons)
+  [ "$STATE" = aborted ] && [[ "$reasons" == *document-format-error* ]] || die "the unreadable PDF ended '$STATE' ($reasons)"
+  say "unreadable document: job $JOB $STATE ($reasons)"
+  alive "after the unreadable document"
+
+  # A job cancelled while the chain works on its pages.
+  make_doc long 30 a4
+  submit -d zt -t long "$W/doc/long.pdf"
+  for _ in $(seq 1 300); do
+    pgrep -P "$SERVER_PID" -x ztmainfilter >/dev/null && [ "$(job_attr "$JOB" job-state)" = processing ] && break
+    sleep 0.1
+  done
+  pgrep -P "$SERVER_PID" -x ztmainfilter >/dev/null || die "the chain never ran for job $JOB"
+  sleep 1
+  app cancel -d zt -j "$JOB" >/dev/null 2>&1 || die "cancel failed"
+  wait_state "$JOB" 30
+  reasons=$(job_attr "$JOB" job-state-reasons)
+  [ "$STATE" = canceled ] || die "the cancelled job ended '$STATE' ($reasons)"
+  for _ in $(seq 1 100); do [ -z "$(pgrep -P "$SERVER_PID" || true)" ] && break; sleep 0.1; done
+  [ -z "$(pgrep -P "$SERVER_PID" || true)" ] || die "processes left running after the cancel: $(pgrep -a -P "$SERVER_PID")"
+  say "cancel mid-job: job $JOB $STATE ($reasons), chain and Ghostscript stopped"
+  no_leftovers
+  alive "after the cancel"
+
+  # A device that refuses the connection.
+  CLOSED=$($PY -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  app add -d refused -m korva-zt -v "socket://127.0.0.1:$CLOSED" >/dev/null 2>&1 || die "add refused failed"
+  make_pwg two 2 a4 300
+  # PWG raster is streamed: the client waits with the job, so it is sent in the background.
+  app submit -d refused -t refused "$W/doc/two.pwg" >"$W/log/refused.out" 2>&1 &
+  SUBMIT_PID=$!
+  JOB=""
+  for _ in $(seq 1 50); do
+    JOB=$(ipptool -c "ipp://localhost:$PORT/ipp/print/refused" get-jobs.test 2>/dev/null | sed -n '2s/^\([0-9]*\),.*/\1/p')
+    [ -n "$JOB" ] && break
+    sleep 0.2
+  done
+  [ -n "$JOB" ] || die "the job for the refusing device was not created"
+  PRINTER_URI="ipp://localhost:$PORT/ipp/print/refused"
+  wait_state "$JOB" 90
+  reasons=$(job_attr "$JOB" job-state-reasons)
+  [ "$STATE" = canceled ] && [[ "$reasons" == *aborted-by-system* ]] || die "the job for the refusing device ended '$STATE' ($reasons)"
+  wait "$SUBMIT_PID" 2>/dev/null || true
+  say "refused device: job $JOB $STATE ($reasons)"
+  alive "after the refusing device"
+  no_leftovers
   ;;
 esac
 say "PASS ($CASE)"
