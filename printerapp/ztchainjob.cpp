@@ -182,7 +182,9 @@ bool ZTChainRun::Launch(int xres, int yres) {
   pappl_pr_options_t options = *options_;
   options.printer_resolution[0] = xres;
   options.printer_resolution[1] = yres;
-  const std::string jobOptions = BuildZTJobOptions(*model_, &options, GetZTJobCollate(job_));
+  ipp_t* defaults = papplPrinterGetDriverAttributes(papplJobGetPrinter(job_));
+  const std::string jobOptions = BuildZTJobOptions(*model_, &options, GetZTJobCollate(job_), defaults);
+  ippDelete(defaults);
   const int copies = std::max(1, options.copies);
   const char* user = papplJobGetUsername(job_);
   const char* title = papplJobGetName(job_);

@@ -439,7 +439,7 @@ const ZTMediaSize* FindZTMediaSize(const ZTModel& m, const pappl_media_col_t& me
   return nullptr;
 }
 
-std::string BuildZTJobOptions(const ZTModel& m, const pappl_pr_options_t* o, int collate) {
+std::string BuildZTJobOptions(const ZTModel& m, const pappl_pr_options_t* o, int collate, ipp_t* defaults) {
   std::string out;
   auto add = [&out](const std::string& key, const char* value) {
     if (!value || !*value) return;
@@ -468,6 +468,11 @@ std::string BuildZTJobOptions(const ZTModel& m, const pappl_pr_options_t* o, int
   if (m.hasCollate && collate >= 0) add("Collate", collate ? "True" : "False");
   for (const auto& v : m.vendor) {
     const char* value = cupsGetOption(v.ipp.c_str(), o->num_vendor, o->vendor);
+    char text[256];
+    if (!value && defaults) {
+      ipp_attribute_t* attr = ippFindAttribute(defaults, (v.ipp + "-default").c_str(), IPP_TAG_ZERO);
+      if (attr && ippAttributeString(attr, text, sizeof(text)) > 0) value = text;
+    }
     if (value) add(v.keyword, ChoiceFor(v.values, value));
   }
   return out;

@@ -84,8 +84,9 @@ void FillZTDriverData(const ZTModel& model, pappl_pr_driver_data_t* data, ipp_t*
 
 // The CUPS options string for the driver chain from a job's print options:
 // page size, source, type, duplex, colour mode, resolution, collation and
-// the driver features. collate is -1 when the job did not say.
-std::string BuildZTJobOptions(const ZTModel& model, const pappl_pr_options_t* options, int collate);
+// the driver features (the job's, else the printer's NAME-default in
+// defaults, which may be null). collate is -1 when the job did not say.
+std::string BuildZTJobOptions(const ZTModel& model, const pappl_pr_options_t* options, int collate, ipp_t* defaults);
 
 // The PPD page size a job's media maps to (by name, else by size within 2
 // points), or null.

@@ -259,6 +259,32 @@ ipptool)
   say "ipptool: $(grep -c '\[PASS\]' "$W/log/ipptool.out") tests passed, $(grep -c '\[SKIP\]' "$W/log/ipptool.out") skipped (no sample raster files)"
   alive "after the IPP Everywhere tests"
   ;;
+web)
+  [ -x /usr/bin/chromium ] || { echo "printerapp_e2e: SKIP: chromium is missing"; exit 77; }
+  PAGE="http://localhost:$PORT/zt/printing"
+  chrome() {
+    HOME="$W/chrome-home" timeout 120 /usr/bin/chromium --headless --no-sandbox --disable-gpu --disable-quic \
+      --no-first-run --disable-background-networking --disable-component-update --disable-sync \
+      --user-data-dir="$W/chrome" "$@" 2>>"$W/log/chromium.log"
+  }
+  mkdir -p "$W/chrome-home" "$BUILD/Testing"
+  chrome --window-size=1280,2200 --screenshot="$BUILD/Testing/printerapp-printing.png" "$PAGE" >/dev/null \
+    || die "chromium failed: $(tail -3 "$W/log/chromium.log")"
+  [ -s "$BUILD/Testing/printerapp-printing.png" ] || die "chromium made no screenshot"
+  chrome --dump-dom "$PAGE" >"$W/log/printing.html" || die "chromium could not load $PAGE"
+  for name in trapping edge-enhance digital-filter toner-saver skip-blank-pages; do
+    grep -q "name=\"$name\"" "$W/log/printing.html" || die "the printing page has no $name setting"
+  done
+  say "web: $PAGE shows the driver's settings (screenshot $BUILD/Testing/printerapp-printing.png)"
+  # Turn trapping on in that form, as a person would, and print.
+  "$PY" "$SRC/tests/printerapp/webform.py" "$PAGE" trapping=on digital-filter=high \
+    >"$W/log/webform.out" 2>&1 || die "the settings form was refused: $(tail -3 "$W/log/webform.out")"
+  make_doc one 1 a4
+  print_job after-web -d zt -t after-web "$W/doc/one.pdf"
+  has_pjl '@PJL SET JOBATTR="@TRAP=ON"'
+  grep -q 'QKDigitalFilter=High' "$W/log/app.log" || die "the digital filter setting did not reach the chain"
+  say "web: trapping and the digital filter set on the printing page reach the next printer job"
+  ;;
 faults)
   # A PDF that Ghostscript cannot read.
   printf '%%PDF-1.4\nthis is not a PDF document\n' > "$W/doc/bad.pdf"
