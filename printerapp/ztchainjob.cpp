@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -34,10 +35,11 @@ int OpenAnonymousFile() {
 struct ChildEnvironment {
   std::vector<std::string> strings;
   std::vector<char*> pointers;
-  explicit ChildEnvironment(const std::string& ppd) {
+  explicit ChildEnvironment(const std::string& ppd, const std::string& tmpdir = "") {
     for (char** e = environ; *e; ++e)
-      if (strncmp(*e, "PPD=", 4) != 0) strings.emplace_back(*e);
+      if (strncmp(*e, "PPD=", 4) != 0 && (tmpdir.empty() || strncmp(*e, "TMPDIR=", 7) != 0)) strings.emplace_back(*e);
     if (!ppd.empty()) strings.push_back("PPD=" + ppd);
+    if (!tmpdir.empty()) strings.push_back("TMPDIR=" + tmpdir);
     for (auto& s : strings) pointers.push_back(s.data());
     pointers.push_back(nullptr);
   }
@@ -133,6 +135,30 @@ void Black16(const unsigned char* in, unsigned char* out, unsigned w) {
   for (unsigned i = 0; i < w; ++i)
     out[3 * i] = out[3 * i + 1] = out[3 * i + 2] = static_cast<unsigned char>(255 - in[2 * i]);
 }
+
+// A private scratch folder in TMPDIR for a program that may leave files
+// behind when it is stopped (Ghostscript); removed with all it holds.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    const char* dir = getenv("TMPDIR");
+    std::string path = std::string(dir && *dir ? dir : "/tmp") + "/ztprinterapp-gs-XXXXXX";
+    if (mkdtemp(path.data())) path_ = path;
+  }
+  ~ScratchFolder() {
+    if (path_.empty()) return;
+    if (DIR* d = opendir(path_.c_str())) {
+      while (dirent* e = readdir(d))
+        if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) unlink((path_ + "/" + e->d_name).c_str());
+      closedir(d);
+    }
+    rmdir(path_.c_str());
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 }  // namespace
 
@@ -418,7 +444,8 @@ bool PrintZTPDF(pappl_job_t* job, pappl_device_t* device, const ZTModel& model, 
       args.push_back("-sOutputFile=%stdout");
       args.push_back(papplJobGetFilename(job));
       ChildArguments gsArgs(std::move(args));
-      ChildEnvironment env("");
+      ScratchFolder scratch;
+      ChildEnvironment env("", scratch.path());
       const int devnull = open("/dev/null", O_RDONLY | O_CLOEXEC);
       const pid_t gs = Spawn(config.ghostscript, gsArgs, env, devnull, fds[1], gsMessages);
       close(devnull);

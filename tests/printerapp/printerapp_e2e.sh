@@ -239,8 +239,12 @@ jobs)
     i=$((i + 1))
   done
   no_leftovers
-  # A restart loads the printer and its settings from the state file.
-  stop_server
+  # "shutdown" ends the server (PAPPL acts on it within 30 s when idle); the
+  # next start loads the printer from the state file.
+  app shutdown >/dev/null 2>&1 || die "shutdown failed"
+  for _ in $(seq 1 450); do kill -0 "$SERVER_PID" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$SERVER_PID" 2>/dev/null && die "the server still runs 45 s after shutdown"
+  wait "$SERVER_PID" 2>/dev/null || true
   start_server
   [ "$(app printers)" = zt ] || die "after a restart printers lists '$(app printers)'"
   print_job pwg-again -d zt -t again "$W/doc/two.pwg"
@@ -250,6 +254,7 @@ ipptool)
   # The tests run from a folder of their own: they look for sample files
   # next to the current folder and print the file given with -f.
   make_doc one 1 a4
+  sleep 1.5   # printer-up-time must have counted past 0
   (cd "$W/doc" && ipptool -t -f "$W/doc/one.pdf" "$PRINTER_URI" /usr/share/cups/ipptool/ipp-everywhere.test) \
     >"$W/log/ipptool.out" 2>&1 || true
   grep -q 'PWG 5100.14 section 5.1/5.2' "$W/log/ipptool.out" || die "ipptool did not run the IPP Everywhere tests: $(tail -5 "$W/log/ipptool.out")"
@@ -316,7 +321,8 @@ faults)
 
   # A device that refuses the connection.
   CLOSED=$($PY -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-  app add -d refused -m korva-zt -v "socket://127.0.0.1:$CLOSED" >/dev/null 2>&1 || die "add refused failed"
+  app add -u "ipp://localhost:$PORT/ipp/system" -d refused -m korva-zt -v "socket://127.0.0.1:$CLOSED" >/dev/null 2>&1 \
+    || die "add over IPP failed"
   make_pwg two 2 a4 300
   # PWG raster is streamed: the client waits with the job, so it is sent in the background.
   app submit -d refused -t refused "$W/doc/two.pwg" >"$W/log/refused.out" 2>&1 &
