@@ -149,10 +149,10 @@ if(_zt_installed_filters)
 endif()
 
 # The Printer Application (built where PAPPL is found) runs the installed
-# chain with the installed PPDs.
+# chain with the driver's PPDs it finds in CUPS's model tree.
 if(TARGET ztprinterapp)
   target_compile_definitions(ztprinterapp PRIVATE
-    ZT_PPD_DIR="${ZT_CUPS_MODELDIR}" ZT_FILTER_DIR="${ZT_CUPS_FILTERDIR}")
+    ZT_MODEL_TREE="${ZT_CUPS_DATADIR}/model" ZT_FILTER_DIR="${ZT_CUPS_FILTERDIR}")
   install(TARGETS ztprinterapp RUNTIME DESTINATION bin PERMISSIONS ${_zt_exe_perms} COMPONENT driver)
 endif()
 

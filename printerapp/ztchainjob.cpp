@@ -105,6 +105,10 @@ std::string LogMessages(pappl_job_t* job, int fd, const char* who) {
     if (!strncmp(line, "ERROR: ", 7)) {
       papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s: %s", who, line + 7);
       last = line + 7;
+    } else if (strstr(line, "Error")) {  // Ghostscript's "   **** Error: ..."
+      const char* text = line + strspn(line, " *");
+      papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s: %s", who, text);
+      if (last.empty()) last = text;
     } else if (!strncmp(line, "DEBUG", 5)) {
       papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "%s: %s", who, line);
     } else {
@@ -364,7 +368,9 @@ bool ZTChainRun::Finish(pappl_device_t* device) {
   raster_ = nullptr;
   if (toChain_ >= 0) close(toChain_);
   toChain_ = -1;
-  const bool canceled = papplJobIsCanceled(job_);
+  // PAPPL counts an aborted job as cancelled too; only a real cancel drops
+  // the chain's messages.
+  const bool canceled = papplJobIsCanceled(job_) && papplJobGetState(job_) != IPP_JSTATE_ABORTED;
   if (pid_ < 0) return !failed_ && !canceled;  // no page came: nothing to print
   // A page this side refused, or a cancel: the chain's output is not wanted.
   const bool stopped = canceled || (failed_ && !writeFailed_);

@@ -288,6 +288,10 @@ int LoadZTModel(const std::string& ppdPath, ZTModel* m, std::string* error) {
     *error = ppdPath + ": the manufacturer \"" + manufacturer + "\" is not one of this driver's";
     return -1;
   }
+  if (!ppdFindAttr(ppd.get(), (m->prefix + "FilterChain").c_str(), nullptr)) {
+    *error = ppdPath + ": no *" + m->prefix + "FilterChain, not a PPD of this driver";
+    return -1;
+  }
   std::string name = ppdPath.substr(ppdPath.find_last_of('/') + 1);
   if (name.size() > 4 && name.compare(name.size() - 4, 4, ".ppd") == 0) name.resize(name.size() - 4);
   m->driverName = name;
@@ -315,26 +319,32 @@ int LoadZTModel(const std::string& ppdPath, ZTModel* m, std::string* error) {
   return 0;
 }
 
-std::vector<ZTModel> LoadZTModels(const std::string& directory, std::vector<std::string>* errors) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(directory.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      const size_t n = strlen(entry->d_name);
-      if (n > 4 && !strcmp(entry->d_name + n - 4, ".ppd")) names.push_back(entry->d_name);
-    }
-    closedir(dir);
-  } else {
-    errors->push_back(directory + ": cannot read the folder");
-  }
-  std::sort(names.begin(), names.end());
+std::vector<ZTModel> LoadZTModels(const std::vector<std::string>& directories, bool quiet,
+                                  std::vector<std::string>* errors) {
   std::vector<ZTModel> models;
-  for (const auto& name : names) {
-    ZTModel model;
-    std::string error;
-    if (LoadZTModel(directory + "/" + name, &model, &error) == 0)
-      models.push_back(std::move(model));
-    else
-      errors->push_back(error);
+  for (const auto& directory : directories) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(directory.c_str())) {
+      while (dirent* entry = readdir(dir)) {
+        const size_t n = strlen(entry->d_name);
+        if (n > 4 && !strcmp(entry->d_name + n - 4, ".ppd")) names.push_back(entry->d_name);
+      }
+      closedir(dir);
+    } else if (!quiet) {
+      errors->push_back(directory + ": cannot read the folder");
+    }
+    std::sort(names.begin(), names.end());
+    for (const auto& name : names) {
+      ZTModel model;
+      std::string error;
+      if (LoadZTModel(directory + "/" + name, &model, &error) != 0) {
+        if (!quiet) errors->push_back(error);
+        continue;
+      }
+      const bool known = std::any_of(models.begin(), models.end(),
+                                     [&](const ZTModel& m) { return m.driverName == model.driverName; });
+      if (!known) models.push_back(std::move(model));
+    }
   }
   return models;
 }

@@ -74,9 +74,11 @@ struct ZTModel {
 // Reads one PPD into a model. 0, or -1 with *error set.
 int LoadZTModel(const std::string& ppdPath, ZTModel* model, std::string* error);
 
-// Every "*.ppd" in a folder, sorted by name, one model each; PPDs that cannot
-// be read are reported in *errors and left out.
-std::vector<ZTModel> LoadZTModels(const std::string& directory, std::vector<std::string>* errors);
+// Every "*.ppd" in the folders, sorted by name within each, one model each
+// (the first of a name wins). PPDs that cannot be read, or that are not this
+// driver's, are left out and reported in *errors unless quiet.
+std::vector<ZTModel> LoadZTModels(const std::vector<std::string>& directories, bool quiet,
+                                  std::vector<std::string>* errors);
 
 // Fills PAPPL's driver data (callbacks are the caller's) and the extra printer
 // attributes from a model. The strings stay owned by the model.

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <map>
 #include <mutex>
 #include <string>
@@ -24,8 +25,8 @@
 #include <unistd.h>
 #include <vector>
 
-#ifndef ZT_PPD_DIR
-#define ZT_PPD_DIR "/usr/share/cups/model/korva"
+#ifndef ZT_MODEL_TREE
+#define ZT_MODEL_TREE "/usr/share/cups/model"
 #endif
 #ifndef ZT_FILTER_DIR
 #define ZT_FILTER_DIR "/usr/lib/cups/filter"
@@ -40,7 +41,7 @@ const char kFooter[] = "ZT Printer Application: IPP Everywhere for the ZT colour
 
 // Process-wide state, set up once in the system callback before any printer exists.
 struct ZTApp {
-  std::string ppdDirectory = ZT_PPD_DIR;
+  std::string ppdDirectory;      // empty: the installed PPDs
   std::string filterDirectory;  // empty: the installed chain
   std::string stateFile;
   std::string spoolDirectory;
@@ -264,15 +265,32 @@ const char* AutoAdd(const char*, const char*, const char* deviceId, void*) {
   return found;
 }
 
-bool LoadDrivers(const std::string& directory) {
+// The installed PPDs: this driver's in CUPS's model tree and its
+// manufacturers' folders there.
+std::vector<std::string> InstalledPPDFolders() {
+  std::vector<std::string> folders = {ZT_MODEL_TREE};
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(ZT_MODEL_TREE)) {
+    while (dirent* entry = readdir(dir))
+      if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  for (const auto& name : names) folders.push_back(std::string(ZT_MODEL_TREE) + "/" + name);
+  return folders;
+}
+
+bool LoadDrivers() {
   std::vector<std::string> errors;
-  g_app.models = LoadZTModels(directory, &errors);
+  const bool installed = g_app.ppdDirectory.empty();
+  g_app.models = LoadZTModels(installed ? InstalledPPDFolders() : std::vector<std::string>{g_app.ppdDirectory},
+                              installed, &errors);
   for (const auto& e : errors) fprintf(stderr, "ztprinterapp: %s\n", e.c_str());
   g_app.drivers.clear();
   for (const auto& m : g_app.models)
     g_app.drivers.push_back({m.driverName.c_str(), m.description.c_str(), m.deviceId.c_str(), nullptr});
   if (g_app.models.empty()) {
-    fprintf(stderr, "ztprinterapp: no printer model (PPD) in %s\n", directory.c_str());
+    fprintf(stderr, "ztprinterapp: no printer model (PPD) in %s\n", installed ? ZT_MODEL_TREE : g_app.ppdDirectory.c_str());
     return false;
   }
   return true;
@@ -328,7 +346,7 @@ pappl_system_t* SystemCallback(int numOptions, cups_option_t* options, void*) {
   g_app.stateFile = option("state-file") ? option("state-file") : DefaultStateFile();
   g_app.chain.mainFilter = (g_app.filterDirectory.empty() ? std::string(ZT_FILTER_DIR) : g_app.filterDirectory) +
                            "/ztmainfilter";
-  if (!LoadDrivers(g_app.ppdDirectory)) return nullptr;
+  if (!LoadDrivers()) return nullptr;
 
   const char* spool = option("spool-directory");
   const char* port = option("server-port");

@@ -71,9 +71,18 @@ mkdir -p "$W"/{home,tmp,spool,log,out,doc,bin,data,ppd,run}
 touch "$W/doc/stamp"
 # The programs and the model, copied so that an unprivileged user reaches them.
 for p in "$BUILD"/bin/*; do [ -f "$p" ] && [ -x "$p" ] && cp "$p" "$W/bin/"; done
-cp "$SRC"/data/*.dlb "$SRC"/data/*.dlut "$W/data/" 2>/dev/null || true
-sed -E "s|^\*QKDlutFilePath:[[:space:]]*\"[^\"]*/([^/\"]*)\"|*QKDlutFilePath: \"$W/data/\1\"|" \
-  "$SRC/data/korva-zt.ppd" > "$W/ppd/korva-zt.ppd"
+cp "$SRC"/data/*.dlb "$W/data/"
+# The models: every manufacturer's PPD when the build makes them, else the
+# sample one; their data file paths moved into the work folder (one device
+# parameter file serves them all).
+PPDS=("$BUILD"/ppd/*.ppd)
+[ -f "${PPDS[0]}" ] || PPDS=("$SRC/data/korva-zt.ppd")
+for ppd in "${PPDS[@]}"; do
+  dlb=$(sed -n -E 's|^\*[A-Z][A-Z]DlutFilePath:[[:space:]]*"[^"]*/([^/"]*)".*|\1|p' "$ppd")
+  [ -e "$W/data/$dlb" ] || ln -s "$W/data/korva-zt.dlb" "$W/data/$dlb"
+  sed -E "s|^\*([A-Z][A-Z])DlutFilePath:[[:space:]]*\"[^\"]*/([^/\"]*)\"|*\1DlutFilePath: \"$W/data/\2\"|" \
+    "$ppd" > "$W/ppd/$(basename "$ppd")"
+done
 RUN=()
 if [ "$(id -u)" = 0 ]; then
   # The application runs as an unprivileged user, never as root.
@@ -109,7 +118,7 @@ LPORT=$(cat "$W/doc/listener.port")
 start_server
 app drivers "${OPTS[@]}" >"$W/log/drivers.out"
 grep -qx 'korva-zt "Korva ZT C500" "MFG:Korva;MDL:ZT C500;CMD:PJL;"' "$W/log/drivers.out" \
-  || die "drivers lists: $(cat "$W/log/drivers.out")"
+  && [ "$(wc -l <"$W/log/drivers.out")" = ${#PPDS[@]} ] || die "drivers lists for ${#PPDS[@]} PPDs: $(cat "$W/log/drivers.out")"
 app add -d zt -m korva-zt -v "socket://127.0.0.1:$LPORT" >"$W/log/add.out" 2>&1 || die "add failed: $(cat "$W/log/add.out")"
 [ "$(app printers)" = zt ] || die "printers lists '$(app printers)'"
 say "server on localhost:$PORT as $(id -un "${RUN:+nobody}" 2>/dev/null || id -un), printer zt -> socket://127.0.0.1:$LPORT"
@@ -143,10 +152,11 @@ cat > "$W/doc/job.test" <<'EOF'
   ATTR naturalLanguage attributes-natural-language en
   ATTR uri printer-uri $uri
   ATTR integer job-id $job_id
-  ATTR keyword requested-attributes job-state,job-state-reasons
+  ATTR keyword requested-attributes job-state,job-state-reasons,job-state-message
   STATUS successful-ok
   DISPLAY job-state
   DISPLAY job-state-reasons
+  DISPLAY job-state-message
 }
 EOF
 # job_attr ID NAME
@@ -176,14 +186,16 @@ submit() {
 # print_job NAME SUBMIT-ARGS...: the job must complete and reach the printer;
 # sets REPORT to the inspector's report of what the printer received.
 print_job() {
-  local name=$1 before capture; shift
-  before=$(ls "$W/out" | grep -c '\.bin$' || true)
+  local name=$1 capture; shift
+  touch "$W/doc/before-$name"
   submit "$@"
   wait_state "$JOB" 120
   [ "$STATE" = completed ] || die "job $JOB ($name) ended '$STATE' ($(job_attr "$JOB" job-state-reasons))"
   capture=""
   for _ in $(seq 1 100); do
-    [ "$(ls "$W/out" | grep -c '\.bin$' || true)" -gt "$before" ] && { capture=$(ls -t "$W"/out/conn-*.bin | head -1); break; }
+    # (a printer being added may open and close its device: empty connections)
+    capture=$(find "$W/out" -name 'conn-*.bin' -size +0 -newer "$W/doc/before-$name" | sort -V | tail -1)
+    [ -n "$capture" ] && break
     sleep 0.05
   done
   [ -n "$capture" ] || die "the printer received nothing for job $JOB ($name)"
@@ -249,6 +261,13 @@ jobs)
   [ "$(app printers)" = zt ] || die "after a restart printers lists '$(app printers)'"
   print_job pwg-again -d zt -t again "$W/doc/two.pwg"
   has_pjl '@PJL SET JOBATTR="@TRAP=OFF"'
+  # Every other model's driver prints too, with its own keywords.
+  while read -r driver _; do
+    [ "$driver" = korva-zt ] && continue
+    app add -d "p-$driver" -m "$driver" -v "socket://127.0.0.1:$LPORT" >/dev/null 2>&1 || die "add $driver failed"
+    print_job "$driver" -d "p-$driver" -t "$driver" -o trapping=true -o print-color-mode=color "$W/doc/two.pwg"
+    has_pjl '@PJL SET JOBATTR="@TRAP=ON"'
+  done <"$W/log/drivers.out"
   ;;
 ipptool)
   # The tests run from a folder of their own: they look for sample files
@@ -297,7 +316,7 @@ faults)
   wait_state "$JOB" 60
   reasons=$(job_attr "$JOB" job-state-reasons)
   [ "$STATE" = aborted ] && [[ "$reasons" == *document-format-error* ]] || die "the unreadable PDF ended '$STATE' ($reasons)"
-  say "unreadable document: job $JOB $STATE ($reasons)"
+  say "unreadable document: job $JOB $STATE ($reasons): $(job_attr "$JOB" job-state-message)"
   alive "after the unreadable document"
 
   # A job cancelled while the chain works on its pages.
@@ -339,7 +358,9 @@ faults)
   reasons=$(job_attr "$JOB" job-state-reasons)
   [ "$STATE" = canceled ] && [[ "$reasons" == *aborted-by-system* ]] || die "the job for the refusing device ended '$STATE' ($reasons)"
   wait "$SUBMIT_PID" 2>/dev/null || true
-  say "refused device: job $JOB $STATE ($reasons)"
+  message=$(job_attr "$JOB" job-state-message)
+  [[ "$message" == *"does not accept the connection"* ]] || die "the refused job's message is '$message'"
+  say "refused device: job $JOB $STATE ($reasons): $message"
   alive "after the refusing device"
   no_leftovers
   ;;
