@@ -236,20 +236,25 @@ jobs)
   done
   make_doc three 3 a5
   print_job pdf -u "$PRINTER_URI" -t pdf-job -o media=iso_a5_148x210mm -o sides=two-sided-long-edge \
-    -o print-color-mode=monochrome -o toner-saver=true "$W/doc/three.pdf"
+    -o print-color-mode=monochrome -o toner-saver=true -o page-ranges=2-3 "$W/doc/three.pdf"
   has_pjl "@PJL SET RESOLUTION=600"
   has_pjl "@PJL SET DUPLEX=ON"
   has_pjl "@PJL SET BINDING=LONGEDGE"
   has_pjl "@PJL SET RENDERMODE=GRAYSCALE"
   has_pjl "@PJL SET ECONOMODE=ON"
-  expect_pages 3
+  expect_pages 2
   i=1
-  for s in 1 2 1; do
+  for s in 1 2; do
     [ "$(page_field $i side)" = $s ] || die "page $i has duplex side $(page_field $i side), expected $s"
     [ "$(page_field $i size)" = 15 ] || die "page $i has page size code $(page_field $i size), expected 15 (A5)"
     [ "$(page_field $i layout)" = mono ] || die "page $i of a monochrome job is not monochrome"
     i=$((i + 1))
   done
+  # A photo: PAPPL decodes it, the chain prints it on Letter.
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -r50 -o "$W/doc/photo.jpg" "$W/doc/two.ps" 2>/dev/null
+  print_job jpeg -d zt -t photo -o media=na_letter_8.5x11in "$W/doc/photo.jpg"
+  expect_pages 1
+  [ "$(page_field 1 layout)" = colour ] && [ "$(page_field 1 size)" = 0 ] || die "the photo is not a colour Letter page: $(grep '^page 1' "$REPORT")"
   no_leftovers
   # "shutdown" ends the server (PAPPL acts on it within 30 s when idle); the
   # next start loads the printer from the state file.
