@@ -246,8 +246,9 @@ bool ZTChainRun::Launch(int xres, int yres) {
   return true;
 }
 
-bool ZTChainRun::StartPage(const cups_page_header2_t& in) {
+bool ZTChainRun::StartPage(const cups_page_header2_t& in, const pappl_pr_options_t* options) {
   if (failed_ || !inputFile_.empty()) return false;
+  options_ = options;
   const bool supported = std::any_of(model_->resolutions.begin(), model_->resolutions.end(), [&](const ZTResolution& r) {
     return r.x == static_cast<int>(in.HWResolution[0]) && r.y == static_cast<int>(in.HWResolution[1]);
   });
@@ -426,6 +427,11 @@ int GetZTJobCollate(pappl_job_t* job) {
 
 bool PrintZTPDF(pappl_job_t* job, pappl_device_t* device, const ZTModel& model, const std::string& ppd,
                 const ZTChainConfig& config) {
+  const char* filename = papplJobGetFilename(job);
+  if (!filename) {
+    papplJobSetMessage(job, "The job has no document.");
+    return false;
+  }
   pappl_pr_options_t* options = papplJobCreatePrintOptions(job, INT_MAX, model.colour);
   if (!options) return false;
   bool ok = false;
@@ -448,7 +454,7 @@ bool PrintZTPDF(pappl_job_t* job, pappl_device_t* device, const ZTModel& model, 
       if (options->last_page < static_cast<unsigned>(INT_MAX))
         args.push_back("-dLastPage=" + std::to_string(options->last_page));
       args.push_back("-sOutputFile=%stdout");
-      args.push_back(papplJobGetFilename(job));
+      args.push_back(filename);
       ChildArguments gsArgs(std::move(args));
       ScratchFolder scratch;
       ChildEnvironment env("", scratch.path());
@@ -464,7 +470,7 @@ bool PrintZTPDF(pappl_job_t* job, pappl_device_t* device, const ZTModel& model, 
         std::vector<unsigned char> line;
         while (readOk && chainOk && cupsRasterReadHeader2(ras, &header)) {
           line.resize(header.cupsBytesPerLine);
-          chainOk = run.StartPage(header);
+          chainOk = run.StartPage(header, options);
           for (unsigned y = 0; readOk && chainOk && y < header.cupsHeight; ++y) {
             readOk = cupsRasterReadPixels(ras, line.data(), header.cupsBytesPerLine) == header.cupsBytesPerLine;
             chainOk = readOk && run.WriteLine(y, line.data());

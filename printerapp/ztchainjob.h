@@ -27,7 +27,8 @@ class ZTChainRun {
   // A chain still running here (a job that ended early) is stopped and reaped.
   ~ZTChainRun();
 
-  // Prepares the chain for a job. With inputFile the chain starts at once
+  // Prepares the chain for a job (options must live until the first page,
+  // or for a file until Finish). With inputFile the chain starts at once
   // and reads that CUPS raster file itself; otherwise it starts with the
   // first page (whose resolution it is told) and pages are written with the
   // page calls.
@@ -36,7 +37,8 @@ class ZTChainRun {
   // One page whose lines are described by in (any 8 or 16 bit grey or RGB
   // PAPPL delivers); it is cut to the PPD's imageable area and written as
   // 8-bit RGB (cupsColorSpace 1).
-  bool StartPage(const cups_page_header2_t& in);
+  // options are the page's: PAPPL makes them anew for every page.
+  bool StartPage(const cups_page_header2_t& in, const pappl_pr_options_t* options);
   bool WriteLine(unsigned y, const unsigned char* line);
   bool EndPage();
   // Ends the chain's input, waits for it and, when it ended well and the job

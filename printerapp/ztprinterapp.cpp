@@ -107,7 +107,7 @@ ZTChainRun* JobRun(pappl_job_t* job) { return static_cast<ZTChainRun*>(papplJobG
 
 bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
   ZTChainRun* run = JobRun(job);
-  return run && run->StartPage(options->header);
+  return run && run->StartPage(options->header, options);
 }
 
 bool WriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y, const unsigned char* line) {
@@ -131,9 +131,10 @@ bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
 // A CUPS raster document goes to the chain as it is.
 bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
   const ZTModel* m = JobModel(job);
-  if (!m) return false;
+  const char* filename = papplJobGetFilename(job);
+  if (!m || !filename) return false;
   ZTChainRun run;
-  return run.Start(job, *m, RunPPD(*m), g_app.chain, options, papplJobGetFilename(job)) && run.Finish(device);
+  return run.Start(job, *m, RunPPD(*m), g_app.chain, options, filename) && run.Finish(device);
 }
 
 bool PrintPDF(pappl_job_t* job, pappl_device_t* device, void*) {

@@ -180,7 +180,7 @@ wait_state() {
 submit() {
   local out
   out=$(app submit "$@" 2>&1) || die "submit failed: $out"
-  JOB=${out##*-}
+  JOB=$(printf '%s\n' "$out" | sed -n -E 's/^([A-Za-z0-9_.-]*-)?([0-9]+)$/\2/p' | head -1)
   [[ "$JOB" =~ ^[0-9]+$ ]] || die "no job id in: $out"
 }
 # print_job NAME SUBMIT-ARGS...: the job must complete and reach the printer;
@@ -370,4 +370,9 @@ faults)
   no_leftovers
   ;;
 esac
+# A sanitizer build's findings in the server (also at its exit) fail the case.
+stop_server
+if grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' "$W/log/server.out"; then
+  die "the server's sanitizer report: $(grep -A12 -E 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$W/log/server.out" | head -30)"
+fi
 say "PASS ($CASE)"
