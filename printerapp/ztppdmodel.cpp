@@ -77,11 +77,10 @@ std::string KeywordFromChoice(const char* choice) {
   return out.empty() ? std::string("none") : out;
 }
 
-const char* FindName(const ZTChoiceMap* table, size_t n, const char* choice, bool byChoice) {
-  for (size_t i = 0; i < n; ++i) {
-    if (byChoice && table[i].choice == choice) return table[i].ipp.c_str();
-    if (!byChoice && table[i].ipp == choice) return table[i].choice.c_str();
-  }
+// The IPP name a table gives a PPD choice, or null.
+const char* FindName(const ZTChoiceMap* table, size_t n, const char* choice) {
+  for (size_t i = 0; i < n; ++i)
+    if (table[i].choice == choice) return table[i].ipp.c_str();
   return nullptr;
 }
 
@@ -96,7 +95,7 @@ std::vector<ZTChoiceMap> MapChoices(ppd_option_t* option, const ZTChoiceMap* tab
   if (!option) return out;
   for (int i = 0; i < option->num_choices && out.size() < max; ++i) {
     const char* choice = option->choices[i].choice;
-    const char* known = table ? FindName(table, n, choice, true) : nullptr;
+    const char* known = table ? FindName(table, n, choice) : nullptr;
     std::string ipp = known ? known : KeywordFromChoice(choice);
     // Tray variants ("1stTray-S") take the tray's name when it is still free.
     if (!known && table == kSourceNames) {
@@ -239,7 +238,7 @@ void ReadVendorOptions(ppd_file_t* ppd, ZTModel* m) {
       v.text = option->text[0] ? option->text : option->keyword;
       std::string bare = v.keyword;
       if (!m->prefix.empty() && bare.compare(0, m->prefix.size(), m->prefix) == 0) bare.erase(0, m->prefix.size());
-      const char* known = FindName(kVendorNames, std::size(kVendorNames), bare.c_str(), true);
+      const char* known = FindName(kVendorNames, std::size(kVendorNames), bare.c_str());
       v.ipp = known ? known : ZTIppName(bare);
       v.boolean = option->ui == PPD_UI_BOOLEAN && ppdFindChoice(option, "True") && ppdFindChoice(option, "False");
       if (v.boolean) {
