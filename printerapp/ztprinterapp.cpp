@@ -360,7 +360,7 @@ pappl_system_t* SystemCallback(int numOptions, cups_option_t* options, void*) {
   if (!system) return nullptr;
   char buffer[1024];
   g_app.spoolDirectory = spool ? spool : "";
-  if (g_app.spoolDirectory.empty()) {
+  if (g_app.spoolDirectory.empty() && g_app.serving) {
     // PAPPL made its own spool folder; the chain's PPD copies go beside the jobs.
     const char* tmp = getenv("TMPDIR");
     snprintf(buffer, sizeof(buffer), "%s/ztprinterapp%d.d", tmp && *tmp ? tmp : "/tmp", static_cast<int>(getuid()));
