@@ -50,7 +50,7 @@ struct ZTApp {
   ZTChainConfig chain;
   std::mutex ppdLock;
   std::map<std::string, std::string> runPPDs;  // driver name -> PPD the chain reads
-  bool serving = false;                         // the sub-command runs the server
+  bool serving = false;                         // the system is served (not just listed)
 };
 ZTApp g_app;
 
@@ -350,6 +350,9 @@ pappl_system_t* SystemCallback(int numOptions, cups_option_t* options, void*) {
   if (!LoadDrivers()) return nullptr;
 
   const char* spool = option("spool-directory");
+  // A sub-command that only needs the system gets no spool folder of its own.
+  const char* tmpdir = getenv("TMPDIR");
+  if (!spool && !g_app.serving) spool = tmpdir && *tmpdir ? tmpdir : "/tmp";
   const char* port = option("server-port");
   const char* logFile = option("log-file");
   pappl_system_t* system =
@@ -367,7 +370,7 @@ pappl_system_t* SystemCallback(int numOptions, cups_option_t* options, void*) {
     mkdir(buffer, 0700);
     g_app.spoolDirectory = buffer;
   }
-  // Only the server listens; "drivers" and the like just need the system.
+  // Only a served system listens; "drivers" just needs the drivers.
   if (g_app.serving && !papplSystemAddListeners(system, option("listen-hostname"))) {
     papplSystemDelete(system);
     return nullptr;
@@ -399,7 +402,9 @@ int main(int argc, char* argv[]) {
     else if (strchr("adjmnotuv", argv[i][1]) && argv[i][1] && !argv[i][2])
       ++i;
   }
-  g_app.serving = !subcommand || !strcmp(subcommand, "server");
+  // Only "drivers" creates a system without serving it; "server", and a
+  // client sub-command that starts the server when none runs, serve.
+  g_app.serving = !subcommand || strcmp(subcommand, "drivers") != 0;
   g_app.chain.ghostscript = "/usr/bin/gs";
   return papplMainloop(argc, argv, ZT_VERSION, kFooter, 0, nullptr, AutoAdd, DriverCallback, nullptr, nullptr,
                        SystemCallback, nullptr, nullptr);

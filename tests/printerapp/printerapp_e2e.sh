@@ -100,12 +100,15 @@ start_server() {
   # Started directly (not through app) so that $! is the server itself.
   "${RUN[@]}" env HOME="$W/home" TMPDIR="$W/tmp" "$W/bin/ztprinterapp" server "${OPTS[@]}" >>"$W/log/server.out" 2>&1 &
   SERVER_PID=$!
+  # Wait for the port before any client command: a client that finds no
+  # server starts one of its own (PAPPL's main loop), without our options.
   for _ in $(seq 1 100); do
     kill -0 "$SERVER_PID" 2>/dev/null || die "the server ended at start: $(tail -5 "$W/log/server.out")"
-    app printers >/dev/null 2>&1 && return 0
+    "$PY" -c 'import socket,sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1)' "$PORT" 2>/dev/null \
+      && app printers >/dev/null 2>&1 && return 0
     sleep 0.1
   done
-  die "the server does not answer on its domain socket"
+  die "the server does not answer"
 }
 stop_server() { stop_pid "$SERVER_PID"; SERVER_PID=""; }
 alive() { kill -0 "$SERVER_PID" 2>/dev/null && app printers >/dev/null 2>&1 || die "the server is gone: $1"; }
