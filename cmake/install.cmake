@@ -152,7 +152,7 @@ endif()
 # chain with the driver's PPDs it finds in CUPS's model tree.
 if(TARGET ztprinterapp)
   target_compile_definitions(ztprinterapp PRIVATE
-    ZT_MODEL_TREE="${ZT_CUPS_DATADIR}/model" ZT_FILTER_DIR="${ZT_CUPS_FILTERDIR}")
+    ZT_MODEL_TREE="${ZT_CUPS_MODELTREE}" ZT_FILTER_DIR="${ZT_CUPS_FILTERDIR}")
   install(TARGETS ztprinterapp RUNTIME DESTINATION bin PERMISSIONS ${_zt_exe_perms} COMPONENT driver)
 endif()
 
