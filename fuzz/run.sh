@@ -42,11 +42,11 @@ cmake -S "$root" -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang
 cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" --target $targets >>"$log" 2>&1 ||
   { tail -50 "$log" >&2; exit 1; }
 
-# A single allocation above 2 GiB fails (returns null) instead of being
+# A single allocation above 1 GiB fails (returns null) instead of being
 # taken: libcupsimage sizes a line buffer from a raster header before the
 # intake can refuse the header, and zeroing 4 GiB under AddressSanitizer
 # takes seconds. The code must cope with the failure either way.
-export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:max_allocation_size_mb=2048
+export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:max_allocation_size_mb=1024
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 echo "$harnesses" | awk -v only="${ZT_FUZZ_ONLY:-}" \
