@@ -4,6 +4,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace mivo {
 
 void Referer::init_pref(int d) {
@@ -103,6 +107,30 @@ void MarkMatches(const P* cur, const P* const* base, int x, int width, uint32_t*
                  static_cast<uint32_t>(b2[i] == v) << 2 | static_cast<uint32_t>(b3[i] == v) << 3 |
                  static_cast<uint32_t>(b4[i] == v) << 4;
   }
+}
+
+// The first i in [k, limit) with a[i] != b[i] (b[i] == c for every i when b
+// is null), or limit. Most runs of a photograph are a few pixels long: four
+// pixels compared at once end such a run without a branch per pixel.
+template <class P>
+inline int RunEnd(const P* a, const P* b, P c, int k, int limit) {
+#if defined(__SSE2__)
+  if constexpr (sizeof(P) == 4) {
+    const __m128i cv = _mm_set1_epi32(static_cast<int>(c));
+    for (; k + 4 <= limit; k += 4) {
+      const __m128i av = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + k));
+      const __m128i bv = b ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + k)) : cv;
+      const unsigned same = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(av, bv))));
+      if (same != 15u) return k + std::countr_one(same);
+    }
+  }
+#endif
+  if (b) {
+    while (k < limit && a[k] == b[k]) ++k;
+  } else {
+    while (k < limit && a[k] == c) ++k;
+  }
+  return k;
 }
 
 // The error bytes of a pixel of C components against its prediction, byte k
@@ -337,6 +365,19 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
   uint32_t* errors = reinterpret_cast<uint32_t*>(errors_.data());
   int errorCount = 0;
   BitWriter mw = w[MAIN_STREAM];
+  // The RUC referer's remembered colours, in registers while the line is
+  // coded (every error-coded pixel changes them).
+  uint64_t ruc0 = ruc >= 0 ? referers_[ruc].c0 : 0;
+  uint64_t ruc1 = ruc >= 0 ? referers_[ruc].c1 : 0;
+  auto rucColour = [&](int at) { return static_cast<P>(ruc0) == cur[at - 1] ? static_cast<P>(ruc1) : static_cast<P>(ruc0); };
+  // With C > 0, the line-mode codewords of consecutive error-coded pixels
+  // are all the same: they are counted and written together, as many as
+  // fit one put, before the next other codeword of the main stream.
+  const int errorModeLen = errorLineCode.len;
+  const int errorModesPerPut = errorModeLen > 0 ? 32 / errorModeLen : 1;
+  uint64_t errorModes = 0;  // the codeword repeated errorModesPerPut times
+  for (int i = 0; i < errorModesPerPut; ++i) errorModes = (errorModes << errorModeLen) | errorLineCode.code;
+  int errorModesHeld = 0;
 
   auto put = [&w](int s, const DirectCodewordEnc& c) {
     if (c.len == 0) [[unlikely]] HuffmanEnc::undefined_symbol();
@@ -348,6 +389,19 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
       mw.put(c.code, c.len);
     } else {
       w[MAIN_STREAM].put(c.code, c.len);
+    }
+  };
+  auto flushErrorModes = [&]() {
+    if constexpr (C > 0) {
+      if (errorModesHeld == 0) return;
+      if (errorModeLen == 0) [[unlikely]] HuffmanEnc::undefined_symbol();
+      while (errorModesHeld > errorModesPerPut) {
+        mw.put(static_cast<uint32_t>(errorModes), errorModesPerPut * errorModeLen);
+        errorModesHeld -= errorModesPerPut;
+      }
+      const int bits = errorModesHeld * errorModeLen;
+      mw.put(static_cast<uint32_t>(errorModes & ((uint64_t{1} << bits) - 1)), bits);
+      errorModesHeld = 0;
     }
   };
   auto putRun = [&](int length) {
@@ -373,13 +427,17 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
       match = matches[x];
     }
     match &= compared;
-    if (ruc >= 0 && v == referers_[ruc].ruc_colour(cur, x)) match |= 1u << ruc;
+    if (ruc >= 0 && v == rucColour(x)) match |= 1u << ruc;
     if (offset < 0) match &= ~(1u << order[0]);
 
     if (match == 0) {
       // No referer gives a run: code the pixel by its errors.
       --toggle;
-      putMain(errorLineCode);
+      if constexpr (C > 0) {
+        ++errorModesHeld;
+      } else {
+        putMain(errorLineCode);
+      }
       const uint64_t pv = PixelValue(v);
       const uint64_t qv = PixelValue(pred[x]);
       if constexpr (C > 0) {
@@ -394,7 +452,8 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
               errorCodes[static_cast<int8_t>(ErrorByte(method, PixelByte<P>(pv, k), PixelByte<P>(qv, k))) + 128]);
         });
       }
-      remember_colour(PixelValue(v));
+      ruc0 = ruc1;
+      ruc1 = PixelValue(v);
       ++x;
       offset = 0;
       afterRun = false;
@@ -402,27 +461,42 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
     }
 
     // Some referer gives a run: the longest one, the earliest on a tie.
+    // Most runs of a photograph are one pixel long: the referers that also
+    // give the next pixel are found at once, and when there is none the
+    // earliest referer in the order wins without measuring any run.
     const int limit = std::min(width - x, maxrun);
+    const P rucC = ruc >= 0 ? rucColour(x) : 0;
+    unsigned longer = 0;
+    if (limit >= 2) {
+      const P n = cur[x + 1];
+      const int i = x + 1;
+      longer = static_cast<unsigned>(b0[i] == n) | static_cast<unsigned>(b1[i] == n) << 1 |
+               static_cast<unsigned>(b2[i] == n) << 2 | static_cast<unsigned>(b3[i] == n) << 3 |
+               static_cast<unsigned>(b4[i] == n) << 4;
+      longer &= compared;
+      if (ruc >= 0 && n == rucC) longer |= 1u << ruc;
+      longer &= match;
+    }
     int best = 0;
     int bestPos = -1;
     P bestColour = 0;
-    for (int p = offset < 0 ? 1 : 0; p < DIFFER_COUNT; ++p) {
-      const int idx = order[p];
-      if (!(match & (1u << idx))) continue;
-      const P* a = cur + x;
-      int k = 1;
-      if (idx == ruc) {
-        const P c = referers_[idx].ruc_colour(cur, x);
-        while (k < limit && a[k] == c) ++k;
-        if (k > best) bestColour = c;
-      } else {
-        const P* b = base[idx] + x;
-        while (k < limit && a[k] == b[k]) ++k;
-      }
-      if (k > best) {
-        best = k;
-        bestPos = p;
-        if (k == limit) break;  // nothing later can be longer
+    if (longer == 0) {
+      best = 1;
+      bestPos = 0;
+      while (!(match & (1u << order[bestPos]))) ++bestPos;
+      bestColour = rucC;
+    } else {
+      for (int p = 0; p < DIFFER_COUNT; ++p) {
+        const int idx = order[p];
+        if (!(longer & (1u << idx))) continue;
+        const P* a = cur + x;
+        const int k = idx == ruc ? RunEnd<P>(a, nullptr, rucC, 2, limit) : RunEnd<P>(a, base[idx] + x, 0, 2, limit);
+        if (k > best) {
+          best = k;
+          bestPos = p;
+          bestColour = rucC;
+          if (k == limit) break;  // nothing later can be longer
+        }
       }
     }
     const int sym = bestPos + offset;
@@ -436,6 +510,7 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
       pending_run_ = best;
       break;
     }
+    flushErrorModes();
     if (best <= RUN_DIRECT_MAX) {
       // Line-mode symbol and run length in one put: at most 5 + 15 bits.
       const DirectCodewordEnc lm = lineCodes[sym];
@@ -451,7 +526,12 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
     afterRun = true;
   }
 
+  if (ruc >= 0) {
+    referers_[ruc].c0 = ruc0;
+    referers_[ruc].c1 = ruc1;
+  }
   if constexpr (C > 0) {
+    flushErrorModes();
     w[MAIN_STREAM] = mw;
     const bool complete = h.error_codes_complete();
     ForComponents<C>(colours, [&](int k) {
