@@ -470,9 +470,13 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
     if (limit >= 2) {
       const P n = cur[x + 1];
       const int i = x + 1;
-      longer = static_cast<unsigned>(b0[i] == n) | static_cast<unsigned>(b1[i] == n) << 1 |
-               static_cast<unsigned>(b2[i] == n) << 2 | static_cast<unsigned>(b3[i] == n) << 3 |
-               static_cast<unsigned>(b4[i] == n) << 4;
+      if (i < marked) {
+        longer = matches[i];
+      } else {
+        longer = static_cast<unsigned>(b0[i] == n) | static_cast<unsigned>(b1[i] == n) << 1 |
+                 static_cast<unsigned>(b2[i] == n) << 2 | static_cast<unsigned>(b3[i] == n) << 3 |
+                 static_cast<unsigned>(b4[i] == n) << 4;
+      }
       longer &= compared;
       if (ruc >= 0 && n == rucC) longer |= 1u << ruc;
       longer &= match;
