@@ -715,8 +715,17 @@ int LrleDec::decode_pixels(HuffmanDec& h, P* cur, const P* predictions) {
 
   BitReader r[MAX_STREAMS];
   for (int s = 0; s < streams; ++s) r[s] = h.stream(s).reader();
-  int order[DIFFER_COUNT];
-  std::copy(order_, order_ + DIFFER_COUNT, order);
+  // The referer order packed four bits a place, so that a move to the
+  // front is a few register operations; and the referers' kinds as masks.
+  uint32_t order = 0;
+  for (int i = 0; i < DIFFER_COUNT; ++i) order |= static_cast<uint32_t>(order_[i]) << (4 * i);
+  unsigned unusedMask = 0, currentMask = 0;
+  for (int i = 0; i < DIFFER_COUNT; ++i) {
+    if (referers_[i].type == REFERER_UNUSED) unusedMask |= 1u << i;
+    if (referers_[i].source == SOURCE_CURRENT) currentMask |= 1u << i;
+  }
+  const int ruc = ruc_;
+  const int maxRun = info_.max_run;
   int x = x_;
   int offset = offset_;
   int unchecked = 0;  // error-coded pixels whose symbols need no bit-count check
@@ -726,7 +735,7 @@ int LrleDec::decode_pixels(HuffmanDec& h, P* cur, const P* predictions) {
   constexpr int kFullPixels = 56 / ERROR_CODE_BITS_MAX;
   auto store = [&]() {
     for (int s = 0; s < streams; ++s) h.stream(s).take(r[s]);
-    std::copy(order, order + DIFFER_COUNT, order_);
+    for (int i = 0; i < DIFFER_COUNT; ++i) order_[i] = static_cast<int>((order >> (4 * i)) & 15u);
     x_ = x;
     offset_ = offset;
   };
@@ -814,18 +823,29 @@ int LrleDec::decode_pixels(HuffmanDec& h, P* cur, const P* predictions) {
       } else if (sym < LINE_MODE_REFERERS) {
         const int pos = sym - offset;
         if (pos >= DIFFER_COUNT) throw Exception(200, "Distributor::distribute_run(): stated is no in use");
-        const int idx = order[pos];
-        for (int i = pos; i > 0; --i) order[i] = order[i - 1];
-        order[0] = idx;
-        Distributor& d = referers_[idx];
-        if (d.type == REFERER_RUC) d.run_colour = PixelValue(d.ruc_colour(cur, x));
+        const unsigned shift = 4 * static_cast<unsigned>(pos);
+        const int idx = static_cast<int>((order >> shift) & 15u);
+        order = (order & ~((16u << shift) - 1)) | ((order & ((1u << shift) - 1)) << 4) | static_cast<uint32_t>(idx);
+        if (idx == ruc) referers_[ruc].run_colour = PixelValue(referers_[ruc].ruc_colour(cur, x));
         const int length = h.get_value(r[MAIN_STREAM], runFast, ALPHA_RUN);
         run_length_ = length;
         const int n = std::min(length, width - x);
-        d.distribute_run(cur, base[idx], x, n);
+        if (unusedMask & (1u << idx)) throw Exception(200, "Distributor::distribute_run(): stated is no in use");
+        if (idx == ruc) {
+          std::fill(cur + x, cur + x + n, static_cast<P>(referers_[ruc].run_colour));
+        } else {
+          const P* ref = base[idx];
+          if (n > 16 && !(currentMask & (1u << idx))) {
+            std::copy(ref + x, ref + x + n, cur + x);
+          } else {
+            // Short runs (most of a photo's) and runs whose source overlaps
+            // the pixels being written: forwards one by one.
+            for (int i = 0; i < n; ++i) cur[x + i] = ref[x + i];
+          }
+        }
         x += n;
         remaining_ = length - n;
-        if (remaining_ == 0) offset = (length == info_.max_run || idx == ruc_) ? 0 : -1;
+        if (remaining_ == 0) offset = (length == maxRun || idx == ruc) ? 0 : -1;
       } else {
         marker = h.get_value(r[MAIN_STREAM], markerFast, ALPHA_MARKER);
         break;
