@@ -357,6 +357,13 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
   int marked = x;  // matches[] is valid from x up to marked
   bool afterRun = true;
   const P *b0 = base[0], *b1 = base[1], *b2 = base[2], *b3 = base[3], *b4 = base[4];
+  // Bit r set when pixel i equals base[r][i], as in matches[].
+  auto matchesAt = [&](int i) {
+    const P v = cur[i];
+    return static_cast<unsigned>(b0[i] == v) | static_cast<unsigned>(b1[i] == v) << 1 |
+           static_cast<unsigned>(b2[i] == v) << 2 | static_cast<unsigned>(b3[i] == v) << 3 |
+           static_cast<unsigned>(b4[i] == v) << 4;
+  };
 
   // With C > 0 the error bytes of the line's error-coded pixels are kept
   // (C bytes packed in a word) and written stream by stream after the line,
@@ -418,9 +425,7 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
     if (x < marked) {
       match = matches[x];
     } else if (afterRun) {
-      match = static_cast<unsigned>(b0[x] == v) | static_cast<unsigned>(b1[x] == v) << 1 |
-              static_cast<unsigned>(b2[x] == v) << 2 | static_cast<unsigned>(b3[x] == v) << 3 |
-              static_cast<unsigned>(b4[x] == v) << 4;
+      match = matchesAt(x);
     } else {
       marked = std::min(width, x + kStretch);
       MarkMatches(cur, base, x, marked, matches);
@@ -468,27 +473,17 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
     const P rucC = ruc >= 0 ? rucColour(x) : 0;
     unsigned longer = 0;
     if (limit >= 2) {
-      const P n = cur[x + 1];
       const int i = x + 1;
-      if (i < marked) {
-        longer = matches[i];
-      } else {
-        longer = static_cast<unsigned>(b0[i] == n) | static_cast<unsigned>(b1[i] == n) << 1 |
-                 static_cast<unsigned>(b2[i] == n) << 2 | static_cast<unsigned>(b3[i] == n) << 3 |
-                 static_cast<unsigned>(b4[i] == n) << 4;
-      }
-      longer &= compared;
-      if (ruc >= 0 && n == rucC) longer |= 1u << ruc;
+      longer = (i < marked ? matches[i] : matchesAt(i)) & compared;
+      if (ruc >= 0 && cur[i] == rucC) longer |= 1u << ruc;
       longer &= match;
     }
     int best = 0;
     int bestPos = -1;
-    P bestColour = 0;
     if (longer == 0) {
       best = 1;
       bestPos = 0;
       while (!(match & (1u << order[bestPos]))) ++bestPos;
-      bestColour = rucC;
     } else {
       for (int p = 0; p < DIFFER_COUNT; ++p) {
         const int idx = order[p];
@@ -498,7 +493,6 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
         if (k > best) {
           best = k;
           bestPos = p;
-          bestColour = rucC;
           if (k == limit) break;  // nothing later can be longer
         }
       }
@@ -507,7 +501,7 @@ void LrleEnc::code_pixels(HuffmanEnc& h, const P* cur, const P* const* base, int
     const int r = order[bestPos];
     for (int i = bestPos; i > 0; --i) order[i] = order[i - 1];
     order[0] = r;
-    if (r == ruc) referers_[ruc].run_colour = PixelValue(bestColour);
+    if (r == ruc) referers_[ruc].run_colour = PixelValue(rucC);
     if (sym == 0) ++toggle;
     if (x + best == width) {
       pending_symbol_ = sym;
@@ -672,7 +666,7 @@ int LrleDec::decode_symbols(HuffmanDec& h) {
       offset_ = 0;
     } else if (sym < LINE_MODE_REFERERS) {
       const int pos = sym - offset_;
-      if (pos >= DIFFER_COUNT) throw Exception(200, "Distributor::distribute_run(): stated is no in use");
+      if (pos >= DIFFER_COUNT) Distributor::unused();
       move_to_front(pos);
       Distributor& r = at(0);
       if (r.type == REFERER_RUC) r.run_colour = PixelValue(r.ruc_colour(cur, x_));
@@ -822,7 +816,7 @@ int LrleDec::decode_pixels(HuffmanDec& h, P* cur, const P* predictions) {
         offset = 0;
       } else if (sym < LINE_MODE_REFERERS) {
         const int pos = sym - offset;
-        if (pos >= DIFFER_COUNT) throw Exception(200, "Distributor::distribute_run(): stated is no in use");
+        if (pos >= DIFFER_COUNT) Distributor::unused();
         const unsigned shift = 4 * static_cast<unsigned>(pos);
         const int idx = static_cast<int>((order >> shift) & 15u);
         order = (order & ~((16u << shift) - 1)) | ((order & ((1u << shift) - 1)) << 4) | static_cast<uint32_t>(idx);
@@ -830,18 +824,11 @@ int LrleDec::decode_pixels(HuffmanDec& h, P* cur, const P* predictions) {
         const int length = h.get_value(r[MAIN_STREAM], runFast, ALPHA_RUN);
         run_length_ = length;
         const int n = std::min(length, width - x);
-        if (unusedMask & (1u << idx)) throw Exception(200, "Distributor::distribute_run(): stated is no in use");
+        if (unusedMask & (1u << idx)) Distributor::unused();
         if (idx == ruc) {
           std::fill(cur + x, cur + x + n, static_cast<P>(referers_[ruc].run_colour));
         } else {
-          const P* ref = base[idx];
-          if (n > 16 && !(currentMask & (1u << idx))) {
-            std::copy(ref + x, ref + x + n, cur + x);
-          } else {
-            // Short runs (most of a photo's) and runs whose source overlaps
-            // the pixels being written: forwards one by one.
-            for (int i = 0; i < n; ++i) cur[x + i] = ref[x + i];
-          }
+          Distributor::copy_run(cur, base[idx], x, n, !(currentMask & (1u << idx)));
         }
         x += n;
         remaining_ = length - n;

@@ -90,10 +90,18 @@ class Distributor : public Referer {
 
   template <class P>
   void distribute_run(P* cur, const P* ref, int x, int n) const {
-    if (type == REFERER_UNUSED) throw Exception(200, "Distributor::distribute_run(): stated is no in use");
+    if (type == REFERER_UNUSED) unused();
     if (type == REFERER_RUC) {
       std::fill(cur + x, cur + x + n, static_cast<P>(run_colour));
-    } else if (source != SOURCE_CURRENT && n > 16) {
+    } else {
+      copy_run(cur, ref, x, n, source != SOURCE_CURRENT);
+    }
+  }
+  // The n pixels from x on copied from ref; other_line: ref is not the line
+  // being written.
+  template <class P>
+  static void copy_run(P* cur, const P* ref, int x, int n, bool other_line) {
+    if (other_line && n > 16) {
       std::copy(ref + x, ref + x + n, cur + x);
     } else {
       // Short runs (most of a photo's) and runs whose source overlaps the
@@ -101,6 +109,8 @@ class Distributor : public Referer {
       for (int i = 0; i < n; ++i) cur[x + i] = ref[x + i];
     }
   }
+  // A run of a referer that is not in use.
+  [[noreturn]] static void unused() { throw Exception(200, "Distributor::distribute_run(): stated is no in use"); }
 };
 
 template <class ImageT, class RefererT>
