@@ -4,7 +4,6 @@
 //
 // Usage: ztcolorconv job-id user title copies options [InFile] [OutFile]
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -713,16 +712,10 @@ int ConvertStream(FILE* in, FILE* out, Conversion& conv) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  setbuf(stderr, nullptr);
-  signal(SIGTERM, SIG_IGN);
-  // A reader that goes away makes writes fail with EPIPE: reported, not fatal.
-  signal(SIGPIPE, SIG_IGN);
-
   ZTFilterArgs args;
-  if (ZTParseFilterArgs(argc, argv, 6, 8, &args) != 0) {
-    fputs("ERROR: [Usage:] ztcolorconv job-id user title copies options [InFile] [OutFile]\n", stderr);
+  if (ZTStartFilter(argc, argv, 6, 8, "ERROR: [Usage:] ztcolorconv job-id user title copies options [InFile] [OutFile]\n",
+                    &args) != 0)
     return 1;
-  }
   FILE* in = ZTOpenInput_FP(args.inputFile);
   if (!in) {
     fputs(argc == 7 ? "DEBUG: ztcolorconv: unable to open input file.\n" : "DEBUG: ztcolorconv: Unable to open input file\n",

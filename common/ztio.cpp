@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -201,6 +202,15 @@ int ZTParseFilterArgs(int argc, char* argv[], int minArgc, int maxArgc, ZTFilter
   args->inputFile = argc > 6 ? argv[6] : nullptr;
   args->outputFile = argc > 7 ? argv[7] : nullptr;
   return 0;
+}
+
+int ZTStartFilter(int argc, char* argv[], int minArgc, int maxArgc, const char* usage, ZTFilterArgs* args) {
+  setbuf(stderr, nullptr);
+  signal(SIGTERM, SIG_IGN);
+  signal(SIGPIPE, SIG_IGN);
+  if (ZTParseFilterArgs(argc, argv, minArgc, maxArgc, args) == 0) return 0;
+  fputs(usage, stderr);
+  return -1;
 }
 
 FILE* ZTOpenInput_FP(const char* path) { return path ? fopen(path, "rb") : stdin; }

@@ -122,6 +122,12 @@ struct ZTFilterArgs {
 
 // Fills args from argv when argc lies in [minArgc, maxArgc]; 0 or -1.
 int ZTParseFilterArgs(int argc, char* argv[], int minArgc, int maxArgc, ZTFilterArgs* args);
+// The start every page filter shares: standard error unbuffered, SIGTERM
+// ignored (a cancelled chain ends through its pipes), SIGPIPE ignored (a
+// reader that goes away makes the next write fail with an error that is
+// reported instead of ending the filter silently), then the arguments as
+// ZTParseFilterArgs. A wrong count writes `usage` to standard error; 0 or -1.
+int ZTStartFilter(int argc, char* argv[], int minArgc, int maxArgc, const char* usage, ZTFilterArgs* args);
 
 // Opens the input as a stream: stdin when path is null. nullptr on failure.
 FILE* ZTOpenInput_FP(const char* path);

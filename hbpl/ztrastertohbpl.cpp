@@ -5,7 +5,6 @@
 // then the PJL trailer. Pixels are never looked at: raw or coded payloads
 // pass through unchanged.
 #include <cups/cups.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -148,16 +147,9 @@ int Fail(const char* what) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  setbuf(stderr, nullptr);
-  signal(SIGTERM, SIG_IGN);
-  // A closed output must end in a message, not in a silent death.
-  signal(SIGPIPE, SIG_IGN);
-
   ZTFilterArgs args;
-  if (ZTParseFilterArgs(argc, argv, 6, 7, &args) != 0) {
-    fputs("ERROR: ztrastertohbpl job-id user title copies options [file]\n", stderr);
+  if (ZTStartFilter(argc, argv, 6, 7, "ERROR: ztrastertohbpl job-id user title copies options [file]\n", &args) != 0)
     return 1;
-  }
   ZTFd input(ZTOpenInput(args.inputFile));
   if (input.get() < 0) {
     fputs("ERROR: unable to open raster file.\n", stderr);

@@ -12,7 +12,6 @@
 // Streams are spooled to anonymous temporary files because their lengths
 // precede them. A colour page whose streams exceed the fallback threshold is
 // recompressed (mivo::Recompressor) until it fits.
-#include <signal.h>
 
 #include <array>
 #include <cerrno>
@@ -352,16 +351,9 @@ int CheckPage(const ZTRasterHeader* header, int page) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  setbuf(stderr, nullptr);
-  signal(SIGTERM, SIG_IGN);
-  // A closed output pipe shows up as a failed write, not as a silent death.
-  signal(SIGPIPE, SIG_IGN);
-
   ZTFilterArgs args;
-  if (ZTParseFilterArgs(argc, argv, 6, 7, &args) != 0) {
-    fputs("ERROR: [Usage:] ztmivo5 job-id user title copies options [InFile]\n", stderr);
+  if (ZTStartFilter(argc, argv, 6, 7, "ERROR: [Usage:] ztmivo5 job-id user title copies options [InFile]\n", &args) != 0)
     return 1;
-  }
   ZTStream input(ZTOpenInput_FP(args.inputFile));
   if (!input.get()) {
     fputs("DEBUG: ztmivo5: Unable to open input file\n", stderr);

@@ -3,7 +3,6 @@
 // the stream). Toner saving scales by 0.7, thin-ink printing in a non-colour
 // mode by 0.35; otherwise the stream is copied unchanged. Headers are never
 // changed.
-#include <signal.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -157,17 +156,10 @@ static int applyTRC(FILE* in, FILE* out, const ZTRasterHeader* header, float fac
 }
 
 int main(int argc, char* argv[]) {
-  setbuf(stderr, nullptr);
-  signal(SIGTERM, SIG_IGN);
-  // A reader that goes away makes the next write fail with an error that is
-  // reported, instead of ending the filter silently.
-  signal(SIGPIPE, SIG_IGN);
-
   ZTFilterArgs args;
-  if (ZTParseFilterArgs(argc, argv, 6, 7, &args) != 0) {
-    fputs("ERROR: [Usage:] (This Filter) job-id user title copies options [InFile]\n", stderr);
+  if (ZTStartFilter(argc, argv, 6, 7, "ERROR: [Usage:] (This Filter) job-id user title copies options [InFile]\n", &args) !=
+      0)
     return 1;
-  }
   ZTStream input(ZTOpenInput_FP(args.inputFile));
   if (!input.get()) {
     fputs("DEBUG: TRC: Unable to open input file\n", stderr);

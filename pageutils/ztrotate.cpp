@@ -4,7 +4,6 @@
 // duplex "TurnPage" turns every page, and without it the stream is copied.
 // With reverse output order the first page's side follows the parity of the
 // page count. Headers pass unchanged: a half turn keeps every header field.
-#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -289,16 +288,8 @@ static int FirstSideInReverseOrder(const ZTPPDSetting& setting, int copies, std:
 }
 
 int main(int argc, char* argv[]) {
-  signal(SIGTERM, SIG_IGN);
-  // A reader that goes away makes the next write fail with an error that is
-  // reported, instead of ending the filter silently.
-  signal(SIGPIPE, SIG_IGN);
-
   ZTFilterArgs args;
-  if (ZTParseFilterArgs(argc, argv, 6, 7, &args) != 0) {
-    fputs("ERROR: ztrotate job-id user title copies options [file]\n", stderr);
-    return 1;
-  }
+  if (ZTStartFilter(argc, argv, 6, 7, "ERROR: ztrotate job-id user title copies options [file]\n", &args) != 0) return 1;
   ZTStream input(ZTOpenInput_FP(args.inputFile));
   if (!input.get()) {
     fputs("ERROR: ztrotate unable to open the input file.\n", stderr);

@@ -1,7 +1,6 @@
 // ztskipblank: drops the pages on which nothing would be printed (every data
 // byte 0xFF) when the job's "Skip" option is on; copies the stream otherwise.
 // Headers are never changed.
-#include <signal.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -13,19 +12,11 @@
 #include "ztraster.h"
 
 int main(int argc, char* argv[]) {
-  setbuf(stderr, nullptr);
-  signal(SIGTERM, SIG_IGN);
-  // A reader that goes away makes the next write fail with an error that is
-  // reported, instead of ending the filter silently.
-  signal(SIGPIPE, SIG_IGN);
+  ZTFilterArgs args;
+  if (ZTStartFilter(argc, argv, 6, 7, "ERROR: (filtername) job-id user title copies options [file]\n", &args) != 0)
+    return 1;
   // Chunks are written straight from the copy buffer, not through a second one.
   ZTSetUnbuffered_FP(stdout);
-
-  ZTFilterArgs args;
-  if (ZTParseFilterArgs(argc, argv, 6, 7, &args) != 0) {
-    fputs("ERROR: (filtername) job-id user title copies options [file]\n", stderr);
-    return 1;
-  }
   ZTFd input(ZTOpenInput(args.inputFile));
   if (input.get() < 0) {
     fputs("ERROR: unable to open raster file.\n", stderr);

@@ -1,7 +1,6 @@
 #include "ztimagefilter.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -148,18 +147,11 @@ void ReportPageWriteFailure(FILE* out, const char* program, int page) {
 }
 
 int ZTRunImageFilter(const ZTImageFilterDesc& desc, int argc, char* argv[]) {
-  setbuf(stderr, nullptr);
-  signal(SIGTERM, SIG_IGN);
-  // A reader that goes away makes the next write fail with a reported error
-  // instead of ending the filter silently.
-  signal(SIGPIPE, SIG_IGN);
   const char* program = desc.program;
-
+  char usage[128];
+  snprintf(usage, sizeof usage, "ERROR: [Usage:] %s job-id user title copies options [InFile] [OutFile]\n", program);
   ZTFilterArgs args;
-  if (ZTParseFilterArgs(argc, argv, 6, 8, &args) != 0) {
-    fprintf(stderr, "ERROR: [Usage:] %s job-id user title copies options [InFile] [OutFile]\n", program);
-    return 1;
-  }
+  if (ZTStartFilter(argc, argv, 6, 8, usage, &args) != 0) return 1;
   ZTStream input(ZTOpenInput_FP(args.inputFile));
   if (!input.get()) {
     fputs(argc == 7 ? desc.inputMessage7 : desc.inputMessage8, stderr);
