@@ -7,11 +7,11 @@
 #   build-fuzz/bin/fuzz_devparam -max_len=131072 fuzz/corpus/devparam
 option(ZT_FUZZ "Build the libFuzzer harnesses (clang only)" OFF)
 add_executable(fuzz_devparam_replay ${CMAKE_CURRENT_LIST_DIR}/colour_devparam_fuzz.cpp
-                                    ${CMAKE_CURRENT_LIST_DIR}/colour_devparam_replay.cpp)
+                                    ${CMAKE_CURRENT_LIST_DIR}/replay_main.cpp)
 target_link_libraries(fuzz_devparam_replay PRIVATE ztcommon)
 if(ZT_BUILD_TESTS)
   add_test(NAME FuzzDevParamReplay
-           COMMAND fuzz_devparam_replay ${CMAKE_CURRENT_LIST_DIR}/corpus/devparam ${ZT_SOURCE_DIR}/data/korva-zt.dlb)
+           COMMAND fuzz_devparam_replay --prefixes ${CMAKE_CURRENT_LIST_DIR}/corpus/devparam ${ZT_SOURCE_DIR}/data/korva-zt.dlb)
 endif()
 if(ZT_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   add_executable(fuzz_devparam ${CMAKE_CURRENT_LIST_DIR}/colour_devparam_fuzz.cpp)

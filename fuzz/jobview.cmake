@@ -8,7 +8,7 @@
 option(ZT_FUZZ "Build the libFuzzer harnesses (clang only)" OFF)
 if(TARGET ztjobview_lib)
   add_executable(fuzz_jobview_replay ${CMAKE_CURRENT_LIST_DIR}/jobview_fuzz.cpp
-                                       ${CMAKE_CURRENT_LIST_DIR}/jobview_replay.cpp)
+                                       ${CMAKE_CURRENT_LIST_DIR}/replay_main.cpp)
   target_link_libraries(fuzz_jobview_replay PRIVATE ztjobview_lib)
   if(ZT_BUILD_TESTS)
     add_test(NAME FuzzJobviewReplay

@@ -6,11 +6,14 @@
 //   2. as hostile code streams: decoding them must end normally or with
 //      mivo::Exception, never with a crash, a hang or a stray access.
 // Built with libFuzzer (clang, see run.sh) or, without it, with
-// mivo_replay_main.cpp as a replay program for saved inputs.
+// replay_main.cpp as a replay program for saved inputs.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <random>
 #include <string>
 
 #include "mivocore.h"
@@ -145,6 +148,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       dec.terminate();
     } catch (const mivo::Exception&) {
     }
+  }
+  return 0;
+}
+
+// Seeds: each choice byte pattern with a few kinds of body.
+int ZTFuzzWriteSeeds(const char* dir) {
+  std::mt19937 rng(2024);
+  for (int i = 0; i < 48; ++i) {
+    std::string s(13, '\0');
+    for (auto& c : s) c = static_cast<char>(rng());
+    s[0] = static_cast<char>(i % 8 | (i & 8 ? 64 : 0) | (i % 3 == 0 ? 8 : 0));
+    size_t n = 20 + rng() % 300;
+    for (size_t k = 0; k < n; ++k) s += static_cast<char>(i % 4 == 0 ? rng() : i % 4 == 1 ? (k / 7) * 3 : i % 4 == 2 ? 0 : k % 5);
+    char name[64];
+    std::snprintf(name, sizeof name, "%s/seed-%02d", dir, i);
+    std::ofstream(name, std::ios::binary) << s;
   }
   return 0;
 }
