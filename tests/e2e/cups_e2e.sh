@@ -24,29 +24,15 @@
 # Nothing here talks to any address but 127.0.0.1 and the private socket.
 set -Eeuo pipefail
 
-BUILD=""; SRC=""; KEEP=${ZT_E2E_KEEP:-0}; CASE=""
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --build) BUILD=$2; shift ;;
-    --source) SRC=$2; shift ;;
-    --keep) KEEP=1 ;;
-    -*) echo "cups_e2e: unknown option $1" >&2; exit 2 ;;
-    *) CASE=$1 ;;
-  esac
-  shift
-done
-case "$CASE" in colour-a4|duplex-copies|mono-secure|cancel|makers|package|load|cancel-storm) ;;
-  *) echo "usage: cups_e2e.sh --build DIR --source DIR [--keep] colour-a4|duplex-copies|mono-secure|cancel|makers|package|load|cancel-storm" >&2; exit 2 ;;
-esac
-[ -d "$BUILD" ] && [ -d "$SRC" ] || { echo "cups_e2e: --build and --source must name folders" >&2; exit 2; }
-BUILD=$(cd "$BUILD" && pwd); SRC=$(cd "$SRC" && pwd)
+E2E_NAME=cups_e2e
+. "$(dirname "$0")/e2e_common.sh"
+e2e_parse_args "colour-a4|duplex-copies|mono-secure|cancel|makers|package|load|cancel-storm" "$@"
 
 QUEUE=ztq
 PY=/usr/bin/python3        # not a pyenv or venv shim from PATH
 W=""; CUPSD_PID=""; LISTENER_PID=""; POLICY_RC_CREATED=0; PKG_INSTALLED=""
 INSPECT="$BUILD/bin/ztjobview"
 
-say() { printf 'cups_e2e: %s\n' "$*"; }
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.2f", b-a}'; }
 
@@ -61,16 +47,6 @@ die() {
 }
 trap 'die "command failed at line $LINENO: $BASH_COMMAND"' ERR
 
-stop_pid() { # stop_pid PID: SIGTERM, up to 10 s, then SIGKILL; only our own children
-  local pid=$1 i
-  [ -n "$pid" ] || return 0
-  kill -0 "$pid" 2>/dev/null || return 0
-  kill -TERM "$pid" 2>/dev/null || true
-  for i in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
-
 cleanup() {
   local rc=$?
   trap - ERR
@@ -80,13 +56,7 @@ cleanup() {
   [ -n "$PKG_INSTALLED" ] && { apt-get -o DPkg::Lock::Timeout=600 purge -y -qq "$PKG_INSTALLED" >/dev/null 2>&1 || true; }
   stop_pid "${SAMPLER_PID:-}"
   [ "$POLICY_RC_CREATED" = 1 ] && rm -f /usr/sbin/policy-rc.d
-  if [ -n "$W" ] && [ -d "$W" ]; then
-    if [ "$KEEP" = 1 ] || [ $rc -ne 0 ]; then
-      echo "cups_e2e: work folder kept: $W" >&2
-    else
-      rm -rf "$W"
-    fi
-  fi
+  e2e_leave_work $rc
   exit $rc
 }
 trap cleanup EXIT
@@ -269,12 +239,7 @@ EOF
 cupsd -t -c "$W/etc/cupsd.conf" -s "$W/etc/cups-files.conf" >"$W/log/cupsd-t.out" 2>&1 \
   || die "cupsd -t rejects the configuration: $(cat "$W/log/cupsd-t.out")"
 
-# The printer: a listener on loopback that saves each connection.
-$PY "$SRC/tests/e2e/listener.py" "$W/out" "$W/run/listener.port" >"$W/log/listener.log" 2>&1 &
-LISTENER_PID=$!
-for _ in $(seq 1 100); do [ -s "$W/run/listener.port" ] && break; sleep 0.05; done
-[ -s "$W/run/listener.port" ] || die "the listener did not start: $(cat "$W/log/listener.log")"
-LPORT=$(cat "$W/run/listener.port")
+e2e_start_listener "$W/out" "$W/run/listener.port" "$W/log/listener.log"
 
 cupsd -f -c "$W/etc/cupsd.conf" -s "$W/etc/cups-files.conf" >"$W/log/cupsd.out" 2>&1 &
 CUPSD_PID=$!

@@ -14,25 +14,12 @@
 # Exit status: 0 pass, 1 fail, 77 skipped (a tool is missing).
 set -Eeuo pipefail
 
-BUILD=""; SRC=""; KEEP=${ZT_E2E_KEEP:-0}; CASE=""
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --build) BUILD=$2; shift ;;
-    --source) SRC=$2; shift ;;
-    --keep) KEEP=1 ;;
-    -*) echo "printerapp_e2e: unknown option $1" >&2; exit 2 ;;
-    *) CASE=$1 ;;
-  esac
-  shift
-done
-case "$CASE" in jobs|ipptool|web|faults) ;;
-  *) echo "usage: printerapp_e2e.sh --build DIR --source DIR [--keep] jobs|ipptool|web|faults" >&2; exit 2 ;;
-esac
-BUILD=$(cd "$BUILD" && pwd); SRC=$(cd "$SRC" && pwd)
+E2E_NAME=printerapp_e2e
+. "$(dirname "$0")/../e2e/e2e_common.sh"
+e2e_parse_args "jobs|ipptool|web|faults" "$@"
 
 PY=/usr/bin/python3
 W=""; SERVER_PID=""; LISTENER_PID=""
-say() { printf 'printerapp_e2e: %s\n' "$*"; }
 die() {
   trap - ERR
   echo "printerapp_e2e: FAIL ($CASE): $*" >&2
@@ -40,21 +27,11 @@ die() {
   exit 1
 }
 trap 'die "command failed at line $LINENO: $BASH_COMMAND"' ERR
-stop_pid() { # SIGTERM, up to 10 s, then SIGKILL; only our own children
-  local pid=$1 i
-  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
-  kill -TERM "$pid" 2>/dev/null || true
-  for i in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
 cleanup() {
   local rc=$?
   trap - ERR
   stop_pid "$SERVER_PID"; stop_pid "$LISTENER_PID"
-  if [ -n "$W" ] && [ -d "$W" ]; then
-    if [ "$KEEP" = 1 ] || [ $rc -ne 0 ]; then echo "printerapp_e2e: work folder kept: $W" >&2; else rm -rf "$W"; fi
-  fi
+  e2e_leave_work $rc
   exit $rc
 }
 trap cleanup EXIT
@@ -113,10 +90,7 @@ start_server() {
 stop_server() { stop_pid "$SERVER_PID"; SERVER_PID=""; }
 alive() { kill -0 "$SERVER_PID" 2>/dev/null && app printers >/dev/null 2>&1 || die "the server is gone: $1"; }
 
-$PY "$SRC/tests/e2e/listener.py" "$W/out" "$W/doc/listener.port" >"$W/log/listener.log" 2>&1 &
-LISTENER_PID=$!
-for _ in $(seq 1 100); do [ -s "$W/doc/listener.port" ] && break; sleep 0.05; done
-LPORT=$(cat "$W/doc/listener.port")
+e2e_start_listener "$W/out" "$W/doc/listener.port" "$W/log/listener.log"
 
 start_server
 app drivers "${OPTS[@]}" >"$W/log/drivers.out"
