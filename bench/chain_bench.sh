@@ -13,8 +13,9 @@
 #     blank-page skipping and colour conversion on RGB ZT raster, the printer
 #     language filter on coded pages, the others on CMYK ZT raster.
 # It prints wall-clock and CPU seconds per page (best of three runs), the ratio of
-# the wall-clock time to one hop of the same input and the peak resident set
-# of the largest single process. The ZT raster inputs are made once per job
+# the wall-clock time to one hop of the same input (for a program alone, a
+# hop timed just before it) and the peak resident set of the largest single
+# process. The ZT raster inputs are made once per job
 # with the programs of the first build folder.
 #
 # Usage: chain_bench.sh [BUILD_DIR ...]
@@ -100,11 +101,15 @@ use_build() {
   BIN=$(sed -n 's|^\*QKFilterDir: "\(.*\)"|\1|p' "$PPD")
 }
 
-# program NAME INPUT HOP OPTIONS: one program alone, for every build.
+# program NAME INPUT OPTIONS: one program alone, for every build, its ratio
+# to a hop of INPUT measured just before it (the machine's pace drifts in
+# the course of a job, with writeback and other load).
 program() {
+  drained_best_of "$RUNS" "$2" cat || { echo "chain_bench: cat failed" >&2; exit 1; }
+  _program_hop=$BEST_SEC
   for b in $(seq 1 "$BUILDS"); do
     use_build "$b"
-    run "$1${4:+ $4}" "$2" "$3" "$b" "$BIN/$1" 1 user title 1 "$4"
+    run "$1${3:+ $3}" "$2" "$_program_hop" "$b" "$BIN/$1" 1 user title 1 "$3"
   done
 }
 
@@ -127,6 +132,8 @@ for job in $JOBS; do
   "$BIN/cupstoztraster" 1 user title 1 "" <"$ras" >"$WORK/rgb.zt"
   "$BIN/ztcolorconv" 1 user title 1 "" <"$WORK/rgb.zt" >"$WORK/cmyk.zt" 2>/dev/null
   "$BIN/ztmivo5" 1 user title 1 "" <"$WORK/cmyk.zt" >"$WORK/coded.zt" 2>/dev/null
+  # Their write-back must not run beside the timings.
+  sync
 
   echo
   echo "== $job: $PAGES page(s); CUPS raster $(wc -c <"$ras") bytes, CMYK ZT raster $(wc -c <"$WORK/cmyk.zt") bytes"
@@ -148,21 +155,21 @@ for job in $JOBS; do
     use_build "$b"
     run "full chain (ztmainfilter)" "$ras" "$HOP_RAS" "$b" "$BIN/ztmainfilter" 1 user title 1 "$FULL_OPTIONS"
   done
-  program cupstoztraster "$ras" "$HOP_RAS" ""
-  program ztskipblank "$WORK/rgb.zt" "$HOP_RGB" ""
-  program ztskipblank "$WORK/rgb.zt" "$HOP_RGB" "QKSkip=True"
-  program ztcolorconv "$WORK/rgb.zt" "$HOP_RGB" ""
-  program zttrapping "$WORK/cmyk.zt" "$HOP_CMYK" ""
-  program zttrapping "$WORK/cmyk.zt" "$HOP_CMYK" "QKTrapping=True"
-  program ztedgeenhance "$WORK/cmyk.zt" "$HOP_CMYK" ""
-  program ztedgeenhance "$WORK/cmyk.zt" "$HOP_CMYK" "QKEdgeEnhance=True"
-  program ztdigitalfilter "$WORK/cmyk.zt" "$HOP_CMYK" ""
-  program ztdigitalfilter "$WORK/cmyk.zt" "$HOP_CMYK" "QKDigitalFilter=Middle"
-  program zttrc "$WORK/cmyk.zt" "$HOP_CMYK" ""
-  program zttrc "$WORK/cmyk.zt" "$HOP_CMYK" "QKTonerSaver=True"
-  program ztrotate "$WORK/cmyk.zt" "$HOP_CMYK" ""
-  program ztrotate "$WORK/cmyk.zt" "$HOP_CMYK" "QKTurnPage=True"
-  program ztmivo5 "$WORK/cmyk.zt" "$HOP_CMYK" ""
-  program ztrastertohbpl "$WORK/coded.zt" "$HOP_CODED" ""
+  program cupstoztraster "$ras" ""
+  program ztskipblank "$WORK/rgb.zt" ""
+  program ztskipblank "$WORK/rgb.zt" "QKSkip=True"
+  program ztcolorconv "$WORK/rgb.zt" ""
+  program zttrapping "$WORK/cmyk.zt" ""
+  program zttrapping "$WORK/cmyk.zt" "QKTrapping=True"
+  program ztedgeenhance "$WORK/cmyk.zt" ""
+  program ztedgeenhance "$WORK/cmyk.zt" "QKEdgeEnhance=True"
+  program ztdigitalfilter "$WORK/cmyk.zt" ""
+  program ztdigitalfilter "$WORK/cmyk.zt" "QKDigitalFilter=Middle"
+  program zttrc "$WORK/cmyk.zt" ""
+  program zttrc "$WORK/cmyk.zt" "QKTonerSaver=True"
+  program ztrotate "$WORK/cmyk.zt" ""
+  program ztrotate "$WORK/cmyk.zt" "QKTurnPage=True"
+  program ztmivo5 "$WORK/cmyk.zt" ""
+  program ztrastertohbpl "$WORK/coded.zt" ""
   rm -f "$WORK/mixed.ras" "$WORK/rgb.zt" "$WORK/cmyk.zt" "$WORK/coded.zt"
 done
