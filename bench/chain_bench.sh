@@ -140,11 +140,8 @@ for job in $JOBS; do
   run "cat | cat (CUPS raster)" "$ras" "" - cat
   HOP_RAS=$BEST_SEC
   run "cat | cat (RGB ZT raster)" "$WORK/rgb.zt" "" - cat
-  HOP_RGB=$BEST_SEC
   run "cat | cat (CMYK ZT raster)" "$WORK/cmyk.zt" "" - cat
-  HOP_CMYK=$BEST_SEC
   run "cat | cat (coded pages)" "$WORK/coded.zt" "" - cat
-  HOP_CODED=$BEST_SEC
   run "$DEFAULT_FILTERS cat processes (CUPS raster)" "$ras" "$HOP_RAS" - sh -c "$(cats $DEFAULT_FILTERS)"
   run "$FULL_FILTERS cat processes (CUPS raster)" "$ras" "$HOP_RAS" - sh -c "$(cats $FULL_FILTERS)"
   for b in $(seq 1 "$BUILDS"); do

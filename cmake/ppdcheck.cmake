@@ -40,7 +40,6 @@ function(zt_ppd_prefix_of manufacturer out)
   set(${out} "${_prefix}" PARENT_SCOPE)
 endfunction()
 
-# zt_check_ppd(PPD OUT): OUT is the list of faults found, empty when none.
 # Appends to the list `names` each match of `pattern` in `text` without its
 # first character (the "*" or "$" that marks a keyword reference).
 function(_zt_ppd_names_after pattern text names)
@@ -53,6 +52,7 @@ function(_zt_ppd_names_after pattern text names)
   set(${names} "${_list}" PARENT_SCOPE)
 endfunction()
 
+# zt_check_ppd(PPD OUT): OUT is the list of faults found, empty when none.
 function(zt_check_ppd ppd out)
   set(_faults "")
   # Only keyword lines; comments hold prose, not keywords.
