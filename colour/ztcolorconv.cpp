@@ -464,9 +464,10 @@ __attribute__((target("avx2"))) void ConvertRunMatchedCMYKWide(const Conversion&
 int OutputBytesPerPixel(OutputKind kind) { return kind == OUTPUT_CMYK ? 4 : kind == OUTPUT_RGB ? 3 : 1; }
 
 // Chunk buffers of the job: set up with the first page and enlarged when a
-// later page needs longer chunks, so a chunk never overruns them.
+// later page needs longer chunks, so a chunk never overruns them. Two output
+// buffers: one is converted into while the other is being written.
 struct ChunkBuffers {
-  std::unique_ptr<uint8_t[]> in, out;
+  std::unique_ptr<uint8_t[]> in, out[2];
   size_t inSize = 0, outSize = 0;
 
   bool Reserve(size_t inBytes, size_t outBytes) {
@@ -477,9 +478,9 @@ struct ChunkBuffers {
       if (!in) return false;
     }
     if (outBytes > outSize) {
-      out.reset(new (std::nothrow) uint8_t[outBytes]);
-      outSize = out ? outBytes : 0;
-      if (!out) return false;
+      for (auto& o : out) o.reset(new (std::nothrow) uint8_t[outBytes]);
+      outSize = out[0] && out[1] ? outBytes : 0;
+      if (!outSize) return false;
     }
     return true;
   }
@@ -524,9 +525,17 @@ bool MakeOutputHeader(const ZTRasterHeader& in, OutputKind kind, ZTRasterHeader*
   return true;
 }
 
+// The message of a failed write of the page's lines.
+int WriteFailed(int cause) {
+  ZTPrintCause("ztcolorconv", "cannot write the output", cause);
+  fputs("ERROR: ztcolorconv: File write failed.\n", stderr);
+  return 1;
+}
+
 // Reads, converts and writes the lines of one page whose header has been
-// handled. 0, or 1 after printing the error.
-int ConvertPage(FILE* in, FILE* out, const ZTRasterHeader& header, Conversion& c, ChunkBuffers& buffers) {
+// handled; every line is written when it returns. 0, or 1 after printing
+// the error.
+int ConvertPage(FILE* in, ZTChunkWriter& writer, const ZTRasterHeader& header, Conversion& c, ChunkBuffers& buffers) {
   const size_t lineBytes = static_cast<size_t>(header.bytesPerLine);
   const size_t outPerPixel = static_cast<size_t>(OutputBytesPerPixel(c.kind));
   const size_t linesPerChunk = ZTLinesPerChunk(lineBytes, kChunkBytes);
@@ -537,41 +546,40 @@ int ConvertPage(FILE* in, FILE* out, const ZTRasterHeader& header, Conversion& c
     fputs("ERROR: ztcolorconv: Temporary memory not available.\n", stderr);
     return 1;
   }
-  while (remaining > 0) {
+  int cause = 0;
+  for (int next = 0; remaining > 0; next ^= 1) {
     const size_t lines = remaining < linesPerChunk ? remaining : linesPerChunk;
     const size_t bytes = lines * lineBytes;
     if (fread(buffers.in.get(), 1, bytes, in) != bytes) {
+      // A write that failed before comes first, as it happened first.
+      if (!writer.Finish(&cause)) return WriteFailed(cause);
       fputs("ERROR: ztcolorconv: File read failed.\n", stderr);
       return 1;
     }
     const size_t pixels = bytes / 3;
+    uint8_t* out = buffers.out[next].get();
     switch (c.kind) {
       case OUTPUT_CMYK:
         if (c.matchedCMYK) {
 #ifdef ZT_COLORCONV_AVX2
           if (c.matchedCMYK->wide) {
-            ConvertRunMatchedCMYKWide(c, *c.matchedCMYK, buffers.in.get(), pixels, buffers.out.get());
+            ConvertRunMatchedCMYKWide(c, *c.matchedCMYK, buffers.in.get(), pixels, out);
             break;
           }
 #endif
-          ConvertRunMatchedCMYK(c, *c.matchedCMYK, buffers.in.get(), pixels, buffers.out.get());
+          ConvertRunMatchedCMYK(c, *c.matchedCMYK, buffers.in.get(), pixels, out);
         }
         else {
-          ConvertRun<4>(c, buffers.in.get(), pixels, buffers.out.get());
+          ConvertRun<4>(c, buffers.in.get(), pixels, out);
         }
         break;
-      case OUTPUT_RGB: ConvertRun<3>(c, buffers.in.get(), pixels, buffers.out.get()); break;
-      case OUTPUT_GREY: ConvertRun<1>(c, buffers.in.get(), pixels, buffers.out.get()); break;
+      case OUTPUT_RGB: ConvertRun<3>(c, buffers.in.get(), pixels, out); break;
+      case OUTPUT_GREY: ConvertRun<1>(c, buffers.in.get(), pixels, out); break;
     }
-    const size_t outBytes = pixels * outPerPixel;
-    if (fwrite(buffers.out.get(), 1, outBytes, out) != outBytes) {
-      ZTPrintCause("ztcolorconv", "cannot write the output", errno);
-      fputs("ERROR: ztcolorconv: File write failed.\n", stderr);
-      return 1;
-    }
+    if (!writer.Submit(out, pixels * outPerPixel, &cause)) return WriteFailed(cause);
     remaining -= lines;
   }
-  return 0;
+  return writer.Finish(&cause) ? 0 : WriteFailed(cause);
 }
 
 // Chooses the A_DLUT_PRINT record and prepares it into lut. Returns the
@@ -691,6 +699,7 @@ int SetUpConversion(const ZTPPDSetting& setting, ConversionSetup* own, Conversio
 // The page loop: 0 at the end of the input, 1 after an error message.
 int ConvertStream(FILE* in, FILE* out, Conversion& conv) {
   ChunkBuffers buffers;
+  ZTChunkWriter writer(out);
   ZTRasterHeader header, outHeader;
   while (ReadZTRasterHeader_FP(in, &header)) {
     const char* why = nullptr;
@@ -704,7 +713,7 @@ int ConvertStream(FILE* in, FILE* out, Conversion& conv) {
       fprintf(stderr, "ERROR: ztcolorconv: Write header failed. %d\n", cause);
       return 1;
     }
-    if (ConvertPage(in, out, header, conv, buffers) != 0) return 1;
+    if (ConvertPage(in, writer, header, conv, buffers) != 0) return 1;
   }
   return 0;
 }

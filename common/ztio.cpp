@@ -178,6 +178,67 @@ void ZTFd::reset(int fd) {
   fd_ = fd;
 }
 
+ZTChunkWriter::ZTChunkWriter(FILE* out) : out_(out) {
+  try {
+    thread_ = std::thread([this] { Run(); });
+  } catch (const std::system_error&) {
+    // No thread: Submit writes at once.
+  }
+}
+
+ZTChunkWriter::~ZTChunkWriter() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+void ZTChunkWriter::Run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return data_ != nullptr || stop_; });
+    if (!data_) return;
+    const void* data = data_;
+    const size_t bytes = bytes_;
+    lock.unlock();
+    const bool ok = fwrite(data, 1, bytes, out_) == bytes;
+    const int cause = errno;
+    lock.lock();
+    if (!ok) {
+      failed_ = true;
+      cause_ = cause;
+    }
+    data_ = nullptr;
+    done_.notify_all();
+  }
+}
+
+bool ZTChunkWriter::Submit(const void* data, size_t bytes, int* cause) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  done_.wait(lock, [this] { return data_ == nullptr; });
+  if (!failed_ && !thread_.joinable() && fwrite(data, 1, bytes, out_) != bytes) {
+    failed_ = true;
+    cause_ = errno;
+  }
+  *cause = cause_;
+  if (failed_ || !thread_.joinable()) return !failed_;
+  data_ = data;
+  bytes_ = bytes;
+  lock.unlock();
+  wake_.notify_one();
+  return true;
+}
+
+bool ZTChunkWriter::Finish(int* cause) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  done_.wait(lock, [this] { return data_ == nullptr; });
+  *cause = cause_;
+  return !failed_;
+}
+
 ZTStream::~ZTStream() { close(); }
 int ZTStream::close() {
   if (!fp_) return 0;

@@ -1,13 +1,16 @@
 // Shared I/O mechanisms of the filters: full reads and writes that repeat
-// short transfers, chunked copies, lines per chunk, temporary spool files and
-// the CUPS filter command line. Callers pass the chunk size and own buffers.
-// Nothing here prints; results are codes that each program turns into its
-// own message.
+// short transfers, chunked copies, lines per chunk, a chunk writer on a
+// thread of its own, temporary spool files and the CUPS filter command line.
+// Callers pass the chunk size and own buffers. Nothing here prints; results
+// are codes that each program turns into its own message.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 #include <sys/types.h>
 
 // Reads up to n bytes, repeating short reads and EINTR. Returns the number of
@@ -58,6 +61,39 @@ int ZTCopyAll(int in, int out, unsigned char* buf, size_t bufSize, uint64_t* tot
 
 // Whole lines that fit in a chunk, never fewer than one.
 size_t ZTLinesPerChunk(size_t bytesPerLine, size_t chunkBytes);
+
+// Writes chunks to a stream on a thread of its own, so that the copy into a
+// pipe runs beside the work on the next chunk. One chunk is in flight at a
+// time: the caller fills a second buffer meanwhile. Where no thread can be
+// started each chunk is written at once, with the same bytes.
+class ZTChunkWriter {
+ public:
+  explicit ZTChunkWriter(FILE* out);
+  ~ZTChunkWriter();  // after the chunk in flight is written
+  ZTChunkWriter(const ZTChunkWriter&) = delete;
+  ZTChunkWriter& operator=(const ZTChunkWriter&) = delete;
+  // Hands over `bytes` at data once the chunk before is written; data stays
+  // untouched until the next Submit or Finish returns. False (the system's
+  // error number in *cause) when this or an earlier write has failed; after
+  // a failure nothing more is written.
+  bool Submit(const void* data, size_t bytes, int* cause);
+  // Waits until every chunk handed over is written (the stream itself may
+  // still buffer); false as for Submit.
+  bool Finish(int* cause);
+
+ private:
+  void Run();
+
+  FILE* out_;
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  const void* data_ = nullptr;  // the chunk in flight
+  size_t bytes_ = 0;
+  bool stop_ = false;
+  bool failed_ = false;
+  int cause_ = 0;  // of the failed write
+  std::thread thread_;  // last: started once the rest is set up
+};
 
 // An anonymous temporary stream in the temporary folder ($TMPDIR, the folder
 // CUPS gives its filters and cupsTempFd uses; /tmp when unset): a file

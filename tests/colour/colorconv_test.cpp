@@ -407,6 +407,9 @@ TEST(ColourConv, FailuresAndTheirStatuses) {
   const std::string bigPPD = SamplePPDText(
       {{"*QKDocumentType Standard/Standard: \"<</QKDLUT 1", "*QKDocumentType Standard/Standard: \"<</QKDLUT 1\n" + longCode}});
   TempFile badPPD(bigPPD, ".ppd");
+  // Pages of several chunks, whole and cut short, for a disk that is full.
+  const std::string bigPage = RgbPage(2000, 600, std::string(2000 * 600 * 3, 'x'));
+  TempFile bigIn(bigPage), bigCut(bigPage.substr(0, bigPage.size() / 3));
 
   const Case cases[] = {
       {"five arguments", {ProgramPath("ztcolorconv"), "1", "u", "t", "1"}, good, false, 1,
@@ -428,6 +431,10 @@ TEST(ColourConv, FailuresAndTheirStatuses) {
       {"lying line length", argv({}), PageBytes(lying, std::string(244, 'a')), false, 1, "", 0},
       {"page over 2 GiB as CMYK", argv({}), HeaderBytes(huge), false, 1,
        "ERROR: ztcolorconv: Cannot convert page: the CMYK page would exceed 2 GiB.\n", 0},
+      // The failed write is told, also when the input ends after it.
+      {"full disk", argv({bigIn.path(), "/dev/full"}), "", false, 1, "ERROR: ztcolorconv: File write failed.\n", 0, 2},
+      {"full disk, page cut short", argv({bigCut.path(), "/dev/full"}), "", false, 1,
+       "ERROR: ztcolorconv: File write failed.\n", 0, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
