@@ -1,14 +1,19 @@
 #include "edgeenhance.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+
+#include "ztio.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 namespace {
+constexpr size_t kEeChunkBytes = 1048576;  // output bytes per chunk (whole lines)
+
 #define ZT_EE_LANES 8
 #include "edgeenhance_row.h"
 #undef ZT_EE_LANES
@@ -47,10 +52,33 @@ int EdgeEnhanceProc(FILE* in, FILE* out, const ZTRasterHeader* header, const EeP
 
   std::unique_ptr<unsigned char, decltype(&free)> ring(static_cast<unsigned char*>(calloc(3, slotBytes)), &free);
   if (!ring) return EE_NO_MEMORY_LINES;
-  std::unique_ptr<unsigned char, decltype(&free)> outLine(
-      static_cast<unsigned char*>(calloc(lineBytes ? lineBytes : 1, 1)), &free);
-  if (!outLine) return EE_NO_MEMORY_OUTPUT;
   auto slot = [&](size_t i) { return ring.get() + (i % 3) * slotBytes + 4; };
+  // Rows are written in chunks of whole lines, two chunks taking turns: one
+  // is filled while the writer's thread passes the other on.
+  const size_t chunkLines = lineBytes ? ZTLinesPerChunk(lineBytes, kEeChunkBytes) : 1;
+  std::unique_ptr<unsigned char, decltype(&free)> chunks[2] = {
+      {static_cast<unsigned char*>(calloc(chunkLines, lineBytes ? lineBytes : 1)), &free},
+      {static_cast<unsigned char*>(calloc(chunkLines, lineBytes ? lineBytes : 1)), &free}};
+  if (!chunks[0] || !chunks[1]) return EE_NO_MEMORY_OUTPUT;
+  ZTChunkWriter writer(out);
+  int next = 0;
+  size_t filled = 0;  // rows in chunks[next]
+  int cause = 0;
+  auto pass = [&] {
+    const bool ok = filled == 0 || writer.Submit(chunks[next].get(), filled * lineBytes, &cause);
+    next ^= 1;
+    filled = 0;
+    return ok;
+  };
+  // Rows made before an error still go out, and a failed write is told
+  // first, as it came first; errno then holds its cause.
+  auto end = [&](int result) {
+    if (!pass() || !writer.Finish(&cause)) {
+      errno = cause;
+      return static_cast<int>(EE_WRITE_FAILED);
+    }
+    return result;
+  };
 
   // Step i reads line i into slot (i + 1) % 3 and emits row i - 1, whose
   // upper and lower neighbours sit in the other two slots. Slot 0 starts as
@@ -58,13 +86,14 @@ int EdgeEnhanceProc(FILE* in, FILE* out, const ZTRasterHeader* header, const EeP
   for (size_t i = 0; i <= height; ++i) {
     unsigned char* line = slot(i + 1);
     if (i < height) {
-      if (lineBytes && fread(line, 1, lineBytes, in) != lineBytes) return EE_READ_FAILED;
+      if (lineBytes && fread(line, 1, lineBytes, in) != lineBytes) return end(EE_READ_FAILED);
     } else {
       memset(line, 0, lineBytes);
     }
-    if (i == 0) continue;
-    EdgeEnhanceRow(slot(i - 1), slot(i), slot(i + 1), static_cast<unsigned>(width), param, outLine.get());
-    if (lineBytes && fwrite(outLine.get(), 1, lineBytes, out) != lineBytes) return EE_WRITE_FAILED;
+    if (i == 0 || lineBytes == 0) continue;
+    EdgeEnhanceRow(slot(i - 1), slot(i), slot(i + 1), static_cast<unsigned>(width), param,
+                   chunks[next].get() + filled * lineBytes);
+    if (++filled == chunkLines && !pass()) return end(EE_WRITE_FAILED);
   }
-  return EE_OK;
+  return end(EE_OK);
 }

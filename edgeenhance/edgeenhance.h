@@ -35,15 +35,16 @@ struct EeParamSet {
 enum EdgeEnhanceResult {
   EE_OK = 0,
   EE_NO_MEMORY_LINES,   // the line ring
-  EE_NO_MEMORY_OUTPUT,  // the output line
+  EE_NO_MEMORY_OUTPUT,  // the output chunks
   EE_READ_FAILED,       // the input ended inside the page data
   EE_WRITE_FAILED,
 };
 
 // Reworks the `height` lines of 4 x `width` bytes that follow a page header
 // (already read and written) from in to out. Lines are held in a ring of
-// three, each with a zero pixel on either side; a row is written once the
-// line below it has been read.
+// three, each with a zero pixel on either side; a row is made once the line
+// below it has been read, and the rows go out in chunks of about 1 MiB,
+// written on a thread of their own. On EE_WRITE_FAILED errno holds the cause.
 int EdgeEnhanceProc(FILE* in, FILE* out, const ZTRasterHeader* header, const EeParamSet& param);
 
 // Classifies and remaps one row of `width` pixels from the rows above, at and

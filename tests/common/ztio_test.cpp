@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -188,6 +189,39 @@ TEST(CommonZTIO, FlushCheckSeesAFullDisk) {
   char block[8192] = {};
   fwrite(block, 1, sizeof block, full);
   EXPECT_EQ(ZTFlushCheck_FP(full), -1);
+  fclose(full);
+}
+
+// Chunks filled alternately in two buffers arrive whole and in order; a
+// failed write is reported from then on, and nothing after it is written.
+TEST(CommonZTIO, ChunkWriterKeepsOrderAndReportsTheFirstFailure) {
+  TempFile out;
+  FILE* fp = fopen(out.path().c_str(), "wb");
+  ASSERT_NE(fp, nullptr);
+  std::string buffers[2], expected;
+  int cause = -1;
+  {
+    ZTChunkWriter writer(fp);
+    for (int i = 0; i < 40; ++i) {
+      buffers[i % 2] = PatternBytes(1000 + 997 * i, i);
+      expected += buffers[i % 2];
+      ASSERT_TRUE(writer.Submit(buffers[i % 2].data(), buffers[i % 2].size(), &cause));
+    }
+    EXPECT_TRUE(writer.Finish(&cause));
+    EXPECT_EQ(cause, 0);
+  }
+  fclose(fp);
+  EXPECT_EQ(out.Read(), expected);
+
+  FILE* full = fopen("/dev/full", "wb");
+  if (!full) GTEST_SKIP() << "/dev/full is not available";
+  ZTChunkWriter writer(full);
+  const std::string chunk(65536, 'x');
+  writer.Submit(chunk.data(), chunk.size(), &cause);
+  EXPECT_FALSE(writer.Finish(&cause));
+  EXPECT_EQ(cause, ENOSPC);
+  EXPECT_FALSE(writer.Submit(chunk.data(), chunk.size(), &cause));
+  EXPECT_EQ(cause, ENOSPC);
   fclose(full);
 }
 

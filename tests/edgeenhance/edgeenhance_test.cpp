@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <random>
 
@@ -214,6 +215,24 @@ TEST(EdgeEnhance, ReportsShortInputAndFailedWrites) {
   RunOnStreams(page.Bytes(), [&](FILE* in, FILE*) { return EdgeEnhanceProc(in, readOnly.get(), &h, Params()); },
                &rc);
   EXPECT_EQ(rc, EE_WRITE_FAILED);
+
+  // A full disk under a page of several chunks that is cut short: the failed
+  // write came first and is the one told, with its cause.
+  std::unique_ptr<FILE, decltype(&fclose)> full(fopen("/dev/full", "wb"), &fclose);
+  if (!full) GTEST_SKIP() << "/dev/full is not available";
+  const CmykPage tall(300, 2000);
+  const ZTRasterHeader th = tall.Header();
+  int cause = 0;
+  RunOnStreams(
+      tall.Bytes().substr(0, tall.px.size() / 2),
+      [&](FILE* in, FILE*) {
+        const int result = EdgeEnhanceProc(in, full.get(), &th, Params());
+        cause = errno;
+        return result;
+      },
+      &rc);
+  EXPECT_EQ(rc, EE_WRITE_FAILED);
+  EXPECT_EQ(cause, ENOSPC);
 }
 
 // The rules as written: a window per pixel, the four tests in their order.
@@ -267,7 +286,8 @@ TEST(EdgeEnhance, MatchesTheRulesOnRandomPages) {
   const int kValues[] = {0, 10, 10, 10, 180, 180, 200, 255};
   for (int round = 0; round < 80; ++round) {
     const unsigned width = std::vector<unsigned>{1, 2, 15, 16, 17, 31, 33, 70}[round % 8];
-    const unsigned height = 1 + round % 5;
+    // The last page is written in several chunks.
+    const unsigned height = round == 79 ? 9000 : 1 + round % 5;
     CmykPage page(width, height);
     // Every other round is mostly empty, as pages with text are.
     const bool sparse = round % 2 == 1;
