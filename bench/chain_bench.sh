@@ -12,9 +12,9 @@
 #   - each program alone on its own input form: the intake on CUPS raster,
 #     blank-page skipping and colour conversion on RGB ZT raster, the printer
 #     language filter on coded pages, the others on CMYK ZT raster.
-# It prints wall-clock and CPU seconds per page (best of three runs), the ratio of
+# It prints wall-clock and CPU seconds per page (best of the runs), the ratio of
 # the wall-clock time to one hop of the same input (for a program alone, a
-# hop timed just before it) and the peak resident set of the largest single
+# hop timed in turn with it) and the peak resident set of the largest single
 # process. The ZT raster inputs are made once per job
 # with the programs of the first build folder.
 #
@@ -68,8 +68,18 @@ for page in text graphics photo; do
   [ -r "$INPUTS/$page.rgb.ras" ] || { echo "chain_bench: $INPUTS/$page.rgb.ras is missing (see make-inputs.sh)" >&2; exit 1; }
 done
 
-# run NAME INPUT HOP BUILD COMMAND...: one line of the table. HOP is the
-# wall-clock time of one hop of INPUT ("" for the hop itself).
+# report NAME BUILD HOP: one line of the table from BEST_SEC, CPU_SEC and
+# PEAK_KIB. HOP is the wall-clock time of one hop of the same input ("" for
+# the hop itself).
+report() {
+  awk -v n="$1" -v b="$2" -v s="$BEST_SEC" -v c="$CPU_SEC" -v h="${3:-$BEST_SEC}" -v p="$PAGES" \
+    -v r="$PEAK_KIB" 'BEGIN {
+    if (h <= 0) h = 0.000001
+    printf "%-40s %5s %8.3f s/page %8.3f s/page CPU %6.2f x hop %8.1f MiB\n", n, b, s / p, c / p, s / h, r / 1024 }'
+}
+
+# run NAME INPUT HOP BUILD COMMAND...: one line of the table, COMMAND timed
+# RUNS times.
 run() {
   _name=$1
   _in=$2
@@ -77,10 +87,7 @@ run() {
   _build=$4
   shift 4
   drained_best_of "$RUNS" "$_in" "$@" || { echo "chain_bench: $_name failed" >&2; exit 1; }
-  awk -v n="$_name" -v b="$_build" -v s="$BEST_SEC" -v c="$CPU_SEC" -v h="${_hop:-$BEST_SEC}" -v p="$PAGES" \
-    -v r="$PEAK_KIB" 'BEGIN {
-    if (h <= 0) h = 0.000001
-    printf "%-40s %5s %8.3f s/page %8.3f s/page CPU %6.2f x hop %8.1f MiB\n", n, b, s / p, c / p, s / h, r / 1024 }'
+  report "$_name" "$_build" "$_hop"
 }
 
 # cats N: a command line of N `cat` processes joined by pipes.
@@ -102,15 +109,33 @@ use_build() {
 }
 
 # program NAME INPUT OPTIONS: one program alone, for every build, its ratio
-# to a hop of INPUT measured just before it (the machine's pace drifts in
-# the course of a job, with writeback and other load).
+# to a hop of INPUT. The hop and the builds take turns, one run each, so
+# that every figure meets the same drift of the machine's pace (writeback,
+# other load); the best of each counts.
 program() {
-  drained_best_of "$RUNS" "$2" cat || { echo "chain_bench: cat failed" >&2; exit 1; }
-  _program_hop=$BEST_SEC
-  for b in $(seq 1 "$BUILDS"); do
-    use_build "$b"
-    run "$1${3:+ $3}" "$2" "$_program_hop" "$b" "$BIN/$1" 1 user title 1 "$3"
+  _hop=
+  for b in $(seq 1 "$BUILDS"); do eval "_best_$b= _cpu_$b= _peak_$b=0"; done
+  _turn=0
+  while [ "$_turn" -lt "$RUNS" ]; do
+    _turn=$((_turn + 1))
+    drained_best_of 1 "$2" cat || { echo "chain_bench: cat failed" >&2; exit 1; }
+    _hop=$(min_of "$_hop" "$BEST_SEC")
+    for b in $(seq 1 "$BUILDS"); do
+      use_build "$b"
+      drained_best_of 1 "$2" "$BIN/$1" 1 user title 1 "$3" || { echo "chain_bench: $1 failed" >&2; exit 1; }
+      eval "_best_$b=\$(min_of \"\$_best_$b\" $BEST_SEC) _cpu_$b=\$(min_of \"\$_cpu_$b\" $CPU_SEC)"
+      eval "[ $PEAK_KIB -gt \$_peak_$b ] && _peak_$b=$PEAK_KIB || :"
+    done
   done
+  for b in $(seq 1 "$BUILDS"); do
+    eval "BEST_SEC=\$_best_$b CPU_SEC=\$_cpu_$b PEAK_KIB=\$_peak_$b"
+    report "$1${3:+ $3}" "$b" "$_hop"
+  done
+}
+
+# min_of A B: the smaller number; A may be empty.
+min_of() {
+  if [ -z "$1" ] || awk -v a="$2" -v b="$1" 'BEGIN { exit !(a < b) }'; then echo "$2"; else echo "$1"; fi
 }
 
 for job in $JOBS; do
