@@ -738,10 +738,6 @@ int main(int argc, char* argv[]) {
     return 255;
   }
   ZTStream outHolder(out);
-  // Larger pipes let the neighbouring programs run on while a chunk is
-  // converted, with fewer switches between the processes.
-  ZTGrowPipe(fileno(in), kChunkBytes);
-  ZTGrowPipe(fileno(out), kChunkBytes);
 
   ZTPPDSetting setting;
   if (setting.Create(args.options) != 0) {

@@ -118,6 +118,9 @@ int ZTSetUnbuffered_FP(FILE* fp) { return setvbuf(fp, nullptr, _IONBF, 0) == 0 ?
 
 long ZTGrowPipe(int fd, size_t bytes) {
   if (bytes > static_cast<size_t>(INT32_MAX)) bytes = INT32_MAX;
+  const int now = fcntl(fd, F_GETPIPE_SZ);
+  if (now < 0) return -1;
+  if (static_cast<size_t>(now) >= bytes) return now;
   const int capacity = fcntl(fd, F_SETPIPE_SZ, static_cast<int>(bytes));
   return capacity < 0 ? -1 : capacity;
 }
@@ -269,6 +272,10 @@ int ZTStartFilter(int argc, char* argv[], int minArgc, int maxArgc, const char* 
   setbuf(stderr, nullptr);
   signal(SIGTERM, SIG_IGN);
   signal(SIGPIPE, SIG_IGN);
+  // Pipes made by a chain runner that does not grow them (a shell, the
+  // scheduler) would hand over 64 KiB per wake-up of the neighbour.
+  ZTGrowPipe(0, ZT_PIPE_BYTES);
+  ZTGrowPipe(1, ZT_PIPE_BYTES);
   if (ZTParseFilterArgs(argc, argv, minArgc, maxArgc, args) == 0) return 0;
   fputs(usage, stderr);
   return -1;

@@ -52,10 +52,13 @@ int ZTPassBytes_FP(FILE* in, FILE* out, uint64_t n, unsigned char* buf, size_t b
 int ZTSetUnbuffered_FP(FILE* fp);
 
 // Asks for a pipe buffer of at least `bytes` (Linux F_SETPIPE_SZ); fewer
-// context switches per page between the processes of a chain. Returns the
-// capacity now in effect, or -1 when the descriptor is not a pipe or the
-// size cannot be had (the pipe keeps its old capacity).
+// context switches per page between the processes of a chain. A pipe that
+// is already as large is left alone. Returns the capacity now in effect, or
+// -1 when the descriptor is not a pipe or the size cannot be had (the pipe
+// keeps its old capacity).
 long ZTGrowPipe(int fd, size_t bytes);
+// The pipe capacity the filters ask for: a chunk of lines per hand-over.
+constexpr size_t ZT_PIPE_BYTES = 1048576;
 // Copies everything up to end of file; *total receives the byte count.
 int ZTCopyAll(int in, int out, unsigned char* buf, size_t bufSize, uint64_t* total);
 
@@ -161,7 +164,8 @@ int ZTParseFilterArgs(int argc, char* argv[], int minArgc, int maxArgc, ZTFilter
 // The start every page filter shares: standard error unbuffered, SIGTERM
 // ignored (a cancelled chain ends through its pipes), SIGPIPE ignored (a
 // reader that goes away makes the next write fail with an error that is
-// reported instead of ending the filter silently), then the arguments as
+// reported instead of ending the filter silently), standard input and
+// output grown to ZT_PIPE_BYTES where they are pipes, then the arguments as
 // ZTParseFilterArgs. A wrong count writes `usage` to standard error; 0 or -1.
 int ZTStartFilter(int argc, char* argv[], int minArgc, int maxArgc, const char* usage, ZTFilterArgs* args);
 

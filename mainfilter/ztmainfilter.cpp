@@ -47,7 +47,6 @@ constexpr size_t kConditionKeySize = 64;
 constexpr const char* kDefaultFilterDir = "/usr/lib/cups/filter";
 constexpr size_t kTokenListInitial = 64;
 constexpr size_t kStackInitial = 32;
-constexpr size_t kPipeBytes = 1048576;  // asked-for capacity of each pipe of the chain
 
 struct FreeDeleter {
   void operator()(void* p) const { free(p); }
@@ -444,7 +443,7 @@ int RunChain(const std::vector<std::string>& paths, int argc, char* argv[]) {
     table[k] = {fds[0], fds[1]};
     // Larger pipes let each filter hand over a whole chunk of lines per
     // wake-up of its neighbour; where the system refuses, the default stays.
-    ZTGrowPipe(fds[1], kPipeBytes);
+    ZTGrowPipe(fds[1], ZT_PIPE_BYTES);
   }
 
   std::unique_ptr<pid_t[]> processes(new (std::nothrow) pid_t[n]());

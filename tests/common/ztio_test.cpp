@@ -192,6 +192,23 @@ TEST(CommonZTIO, FlushCheckSeesAFullDisk) {
   fclose(full);
 }
 
+// Pipes grow to the size asked for and never shrink; other descriptors
+// are refused.
+TEST(CommonZTIO, GrowPipeOnlyGrowsPipes) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  ASSERT_GE(fcntl(fds[1], F_SETPIPE_SZ, 262144), 262144);
+  EXPECT_EQ(ZTGrowPipe(fds[0], 65536), fcntl(fds[0], F_GETPIPE_SZ));
+  EXPECT_GE(fcntl(fds[0], F_GETPIPE_SZ), 262144);
+  EXPECT_GE(ZTGrowPipe(fds[1], 524288), 524288);
+  EXPECT_GE(fcntl(fds[0], F_GETPIPE_SZ), 524288);
+  close(fds[0]);
+  close(fds[1]);
+  TempFile file("x");
+  ZTFd fd(open(file.path().c_str(), O_RDONLY));
+  EXPECT_EQ(ZTGrowPipe(fd.get(), 65536), -1);
+}
+
 // Chunks filled alternately in two buffers arrive whole and in order; a
 // failed write is reported from then on, and nothing after it is written.
 TEST(CommonZTIO, ChunkWriterKeepsOrderAndReportsTheFirstFailure) {
