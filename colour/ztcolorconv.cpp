@@ -463,24 +463,19 @@ __attribute__((target("avx2"))) void ConvertRunMatchedCMYKWide(const Conversion&
 
 int OutputBytesPerPixel(OutputKind kind) { return kind == OUTPUT_CMYK ? 4 : kind == OUTPUT_RGB ? 3 : 1; }
 
-// Chunk buffers of the job: set up with the first page and enlarged when a
-// later page needs longer chunks, so a chunk never overruns them. Two output
-// buffers: one is converted into while the other is being written.
+// The input chunk buffer of the job (the output buffers are the writer's):
+// set up with the first page and enlarged when a later page needs longer
+// chunks, so a chunk never overruns it.
 struct ChunkBuffers {
-  std::unique_ptr<uint8_t[]> in, out[2];
-  size_t inSize = 0, outSize = 0;
+  std::unique_ptr<uint8_t[]> in;
+  size_t inSize = 0;
 
-  bool Reserve(size_t inBytes, size_t outBytes) {
+  bool Reserve(size_t inBytes) {
     if (inBytes > inSize) {
       // One byte more: the last pixel may be read as a 32-bit word.
       in.reset(new (std::nothrow) uint8_t[inBytes + 1]());
       inSize = in ? inBytes : 0;
       if (!in) return false;
-    }
-    if (outBytes > outSize) {
-      for (auto& o : out) o.reset(new (std::nothrow) uint8_t[outBytes]);
-      outSize = out[0] && out[1] ? outBytes : 0;
-      if (!outSize) return false;
     }
     return true;
   }
@@ -542,12 +537,12 @@ int ConvertPage(FILE* in, ZTChunkWriter& writer, const ZTRasterHeader& header, C
   size_t remaining = static_cast<size_t>(header.height);
   if (lineBytes == 0) return 0;
   const size_t chunkIn = linesPerChunk * lineBytes;
-  if (!buffers.Reserve(chunkIn, chunkIn / 3 * outPerPixel + 1)) {
+  if (!buffers.Reserve(chunkIn) || !writer.Reserve(chunkIn / 3 * outPerPixel + 1)) {
     fputs("ERROR: ztcolorconv: Temporary memory not available.\n", stderr);
     return 1;
   }
   int cause = 0;
-  for (int next = 0; remaining > 0; next ^= 1) {
+  while (remaining > 0) {
     const size_t lines = remaining < linesPerChunk ? remaining : linesPerChunk;
     const size_t bytes = lines * lineBytes;
     if (fread(buffers.in.get(), 1, bytes, in) != bytes) {
@@ -557,7 +552,7 @@ int ConvertPage(FILE* in, ZTChunkWriter& writer, const ZTRasterHeader& header, C
       return 1;
     }
     const size_t pixels = bytes / 3;
-    uint8_t* out = buffers.out[next].get();
+    uint8_t* out = writer.buffer();
     switch (c.kind) {
       case OUTPUT_CMYK:
         if (c.matchedCMYK) {
@@ -576,7 +571,7 @@ int ConvertPage(FILE* in, ZTChunkWriter& writer, const ZTRasterHeader& header, C
       case OUTPUT_RGB: ConvertRun<3>(c, buffers.in.get(), pixels, out); break;
       case OUTPUT_GREY: ConvertRun<1>(c, buffers.in.get(), pixels, out); break;
     }
-    if (!writer.Submit(out, pixels * outPerPixel, &cause)) return WriteFailed(cause);
+    if (!writer.Submit(pixels * outPerPixel, &cause)) return WriteFailed(cause);
     remaining -= lines;
   }
   return writer.Finish(&cause) ? 0 : WriteFailed(cause);

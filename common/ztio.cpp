@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <new>
 #include <string>
 
 ssize_t ZTReadFull(int fd, void* buf, size_t n) {
@@ -199,6 +200,26 @@ ZTChunkWriter::~ZTChunkWriter() {
   thread_.join();
 }
 
+bool ZTChunkWriter::Reserve(size_t bytes) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  done_.wait(lock, [this] { return data_ == nullptr; });
+  if (bytes <= capacity_) return true;
+  capacity_ = 0;
+  for (auto& b : buffers_) {
+    b.reset(new (std::nothrow) unsigned char[bytes]);
+    if (!b) return false;
+  }
+  capacity_ = bytes;
+  return true;
+}
+
+bool ZTChunkWriter::Write(const void* data, size_t bytes) {
+  if (fwrite(data, 1, bytes, out_) == bytes) return true;
+  cause_ = errno;
+  failed_ = true;
+  return false;
+}
+
 void ZTChunkWriter::Run() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
@@ -206,33 +227,32 @@ void ZTChunkWriter::Run() {
     if (!data_) return;
     const void* data = data_;
     const size_t bytes = bytes_;
+    // The caller waits for data_ to clear before it touches the failure
+    // state, so the write runs unlocked.
     lock.unlock();
-    const bool ok = fwrite(data, 1, bytes, out_) == bytes;
-    const int cause = errno;
+    Write(data, bytes);
     lock.lock();
-    if (!ok) {
-      failed_ = true;
-      cause_ = cause;
-    }
     data_ = nullptr;
     done_.notify_all();
   }
 }
 
-bool ZTChunkWriter::Submit(const void* data, size_t bytes, int* cause) {
+bool ZTChunkWriter::Submit(size_t bytes, int* cause) {
   std::unique_lock<std::mutex> lock(mutex_);
   done_.wait(lock, [this] { return data_ == nullptr; });
-  if (!failed_ && !thread_.joinable() && fwrite(data, 1, bytes, out_) != bytes) {
-    failed_ = true;
-    cause_ = errno;
+  const unsigned char* data = buffers_[next_].get();
+  next_ ^= 1;
+  if (!failed_) {
+    if (!thread_.joinable()) {
+      Write(data, bytes);
+    } else {
+      data_ = data;
+      bytes_ = bytes;
+      wake_.notify_one();
+    }
   }
   *cause = cause_;
-  if (failed_ || !thread_.joinable()) return !failed_;
-  data_ = data;
-  bytes_ = bytes;
-  lock.unlock();
-  wake_.notify_one();
-  return true;
+  return !failed_;
 }
 
 bool ZTChunkWriter::Finish(int* cause) {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <sys/types.h>
@@ -66,28 +67,39 @@ int ZTCopyAll(int in, int out, unsigned char* buf, size_t bufSize, uint64_t* tot
 size_t ZTLinesPerChunk(size_t bytesPerLine, size_t chunkBytes);
 
 // Writes chunks to a stream on a thread of its own, so that the copy into a
-// pipe runs beside the work on the next chunk. One chunk is in flight at a
-// time: the caller fills a second buffer meanwhile. Where no thread can be
-// started each chunk is written at once, with the same bytes.
+// pipe runs beside the work on the next chunk. It owns two chunk buffers:
+// the caller fills buffer() while the other one is being written. Where no
+// thread can be started each chunk is written at once, with the same bytes.
 class ZTChunkWriter {
  public:
   explicit ZTChunkWriter(FILE* out);
   ~ZTChunkWriter();  // after the chunk in flight is written
   ZTChunkWriter(const ZTChunkWriter&) = delete;
   ZTChunkWriter& operator=(const ZTChunkWriter&) = delete;
-  // Hands over `bytes` at data once the chunk before is written; data stays
-  // untouched until the next Submit or Finish returns. False (the system's
-  // error number in *cause) when this or an earlier write has failed; after
-  // a failure nothing more is written.
-  bool Submit(const void* data, size_t bytes, int* cause);
+  // Makes both buffers hold at least `bytes` (after the chunk in flight is
+  // written); false when the memory cannot be had.
+  bool Reserve(size_t bytes);
+  // The buffer to fill next.
+  unsigned char* buffer() const { return buffers_[next_].get(); }
+  // Hands over the first `bytes` of buffer() once the chunk before is
+  // written; buffer() is then the other one. False (the system's error
+  // number in *cause) when this or an earlier write has failed; after a
+  // failure nothing more is written.
+  bool Submit(size_t bytes, int* cause);
   // Waits until every chunk handed over is written (the stream itself may
   // still buffer); false as for Submit.
   bool Finish(int* cause);
 
  private:
   void Run();
+  // Writes one chunk and keeps the first failure; called with mutex_ held
+  // or from the writer's thread while no one else writes.
+  bool Write(const void* data, size_t bytes);
 
   FILE* out_;
+  std::unique_ptr<unsigned char[]> buffers_[2];
+  size_t capacity_ = 0;
+  int next_ = 0;
   std::mutex mutex_;
   std::condition_variable wake_, done_;
   const void* data_ = nullptr;  // the chunk in flight

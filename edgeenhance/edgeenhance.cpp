@@ -53,20 +53,15 @@ int EdgeEnhanceProc(FILE* in, FILE* out, const ZTRasterHeader* header, const EeP
   std::unique_ptr<unsigned char, decltype(&free)> ring(static_cast<unsigned char*>(calloc(3, slotBytes)), &free);
   if (!ring) return EE_NO_MEMORY_LINES;
   auto slot = [&](size_t i) { return ring.get() + (i % 3) * slotBytes + 4; };
-  // Rows are written in chunks of whole lines, two chunks taking turns: one
-  // is filled while the writer's thread passes the other on.
+  // Rows are written in chunks of whole lines: one is filled while the
+  // writer's thread passes the one before on.
   const size_t chunkLines = lineBytes ? ZTLinesPerChunk(lineBytes, kEeChunkBytes) : 1;
-  std::unique_ptr<unsigned char, decltype(&free)> chunks[2] = {
-      {static_cast<unsigned char*>(calloc(chunkLines, lineBytes ? lineBytes : 1)), &free},
-      {static_cast<unsigned char*>(calloc(chunkLines, lineBytes ? lineBytes : 1)), &free}};
-  if (!chunks[0] || !chunks[1]) return EE_NO_MEMORY_OUTPUT;
   ZTChunkWriter writer(out);
-  int next = 0;
-  size_t filled = 0;  // rows in chunks[next]
+  if (!writer.Reserve(chunkLines * (lineBytes ? lineBytes : 1))) return EE_NO_MEMORY_OUTPUT;
+  size_t filled = 0;  // rows in writer.buffer()
   int cause = 0;
   auto pass = [&] {
-    const bool ok = filled == 0 || writer.Submit(chunks[next].get(), filled * lineBytes, &cause);
-    next ^= 1;
+    const bool ok = filled == 0 || writer.Submit(filled * lineBytes, &cause);
     filled = 0;
     return ok;
   };
@@ -92,7 +87,7 @@ int EdgeEnhanceProc(FILE* in, FILE* out, const ZTRasterHeader* header, const EeP
     }
     if (i == 0 || lineBytes == 0) continue;
     EdgeEnhanceRow(slot(i - 1), slot(i), slot(i + 1), static_cast<unsigned>(width), param,
-                   chunks[next].get() + filled * lineBytes);
+                   writer.buffer() + filled * lineBytes);
     if (++filled == chunkLines && !pass()) return end(EE_WRITE_FAILED);
   }
   return end(EE_OK);
