@@ -151,8 +151,7 @@ size_t ZTLinesPerChunk(size_t bytesPerLine, size_t chunkBytes) {
   return std::max<size_t>(1, chunkBytes / bytesPerLine);
 }
 
-// A descriptor of a new, nameless file in the temporary folder; -1 with errno.
-static int OpenAnonymousTempFd() {
+int ZTOpenTempFd() {
   const char* dir = getenv("TMPDIR");
   if (!dir || !*dir) dir = "/tmp";
   int fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -166,7 +165,7 @@ static int OpenAnonymousTempFd() {
 }
 
 ZTTempStream::ZTTempStream() {
-  const int fd = OpenAnonymousTempFd();
+  const int fd = ZTOpenTempFd();
   if (fd >= 0) fp_ = fdopen(fd, "w+b");
   if (fp_) return;
   error_ = errno;

@@ -110,10 +110,13 @@ class ZTChunkWriter {
   std::thread thread_;  // last: started once the rest is set up
 };
 
-// An anonymous temporary stream in the temporary folder ($TMPDIR, the folder
-// CUPS gives its filters and cupsTempFd uses; /tmp when unset): a file
-// without a name (or one whose name is removed at once), so it is gone when
-// closed or when the process ends and no path is ever left behind.
+// A descriptor of a new file without a name (or one whose name is removed
+// at once) in the temporary folder ($TMPDIR, /tmp when unset), so nothing is
+// left behind however the process ends; -1 with errno when it fails.
+int ZTOpenTempFd();
+
+// A stream over a file from ZTOpenTempFd: gone when closed or when the
+// process ends, and no path is ever left behind.
 class ZTTempStream {
  public:
   ZTTempStream();

@@ -32,15 +32,6 @@ constexpr int kMaxCopies = 9999;
 // SPOOL_WRITE_FAILED: the spool file itself failed, errno tells why.
 enum SpoolResult { SPOOL_OK = 0, SPOOL_FAILED = -1, SPOOL_WRITE_FAILED = -2 };
 
-// A spool file made with cupsTempFd whose name is removed at once: the file
-// lives only as long as its descriptor, so no path is left behind on any exit.
-int CreateSpoolFile() {
-  char path[255];
-  int fd = cupsTempFd(path, sizeof path);
-  if (fd >= 0) unlink(path);
-  return fd;
-}
-
 // Copies the input stream into the spool file, page by page, and counts the
 // pages. A page whose body is negative or ends early fails the spooling.
 int StoreSpoolDataToTempFile(int in, int spool, unsigned char* buf, uint32_t* pageCount) {
@@ -162,7 +153,7 @@ int main(int argc, char* argv[]) {
   if (!buf) return Fail("cannot allocate memory.");
 
   fputs("INFO: Spooling the print data\n", stderr);
-  ZTFd spool(CreateSpoolFile());
+  ZTFd spool(ZTOpenTempFd());
   if (spool.get() < 0) {
     ZTPrintCause("ztrastertohbpl", "cannot create the spool file", errno);
     return Fail("StoreSpoolDataToTempFile().");

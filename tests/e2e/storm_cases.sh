@@ -28,7 +28,16 @@ gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sColorConversionStrategy=Gray
   -dProcessColorModel=/DeviceGray -o "$W/doc/mono2.pdf" "$W/doc/mono-src.pdf" \
   || die "ghostscript could not make mono2.pdf"
 
-tmp_listing() { ls -A "$W/spool/tmp" | grep -v "${1:-^$}" | sort || true; }
+tmp_listing() { ls -A "$W/spool/tmp" | grep -Ev "${1:-^$}" | sort || true; }
+# CUPS's rasteriser leaves two kinds of file when a cancel kills it:
+# ghostscript's gs_* scratch file, and gstoraster's copy of its input, which
+# cupsTempFd names after the process number (five or more hex digits first).
+rasteriser_files() {
+  local pids
+  pids=$(sed -n 's|.*Started filter .*/gstoraster (PID \([0-9]*\)).*|\1|p' "$W/log/error_log" \
+         | xargs -r printf '%05x\n' | paste -sd'|')
+  echo "^(gs_${pids:+|$pids})"
+}
 tmp_left() { # tmp_left BEFORE [EXCLUDE]: dies when files were added
   local after; after=$(tmp_listing "${2:-}")
   [ "$1" = "$after" ] || die "temporary files left in $W/spool/tmp: $(comm -13 <(printf '%s\n' "$1") <(printf '%s\n' "$after") | tr '\n' ' ')"
@@ -135,7 +144,7 @@ cancel-storm)
   [ $SANITIZED = 1 ] && max_ms=9000
   docs=("colour6" "colour6 -o QKTrapping=True -o QKEdgeEnhance=True -o sides=two-sided-long-edge" \
         "mono2 -o QKColorMode=Black -o QKTonerSaver=True -o QKDigitalFilter=Middle -n 2")
-  tmp_before=$(tmp_listing '^gs_')
+  tmp_before=$(tmp_listing "$(rasteriser_files)")
   mkdir -p "$W/storm"
   t0=$(now)
   w=0; workers=()
@@ -174,9 +183,7 @@ $(job_errors "$j")" ;;
   [ "$(wc -l <"$W/storm/jobs")" = $((3 * per_queue)) ] || die "only $(wc -l <"$W/storm/jobs") jobs were submitted"
   wall=$(elapsed "$t0" "$(now)")
   chain_gone 20
-  # Ghostscript leaves its gs_* scratch file when it is killed; that one is
-  # CUPS's rasteriser's, not the driver's.
-  tmp_left "$tmp_before" '^gs_'
+  tmp_left "$tmp_before" "$(rasteriser_files)"
   say "RESULT cancel storm (seed $seed): $((3 * per_queue)) jobs in $wall s: $canceled canceled ($in_chain of them while the driver's filters ran), $completed completed before their cancel; last driver process gone $GONE_AFTER s after the last job ended; no temporary file left"
   ;;
 esac
