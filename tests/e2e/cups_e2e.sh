@@ -389,6 +389,20 @@ expect_impressions() {
 }
 
 # The driver's running processes: those started from $ROOT.
+tmp_listing() { ls -A "$W/spool/tmp" | grep -Ev "${1:-^$}" | sort || true; }
+# CUPS's rasteriser leaves two kinds of file when a cancel kills it:
+# ghostscript's gs_* scratch file, and gstoraster's copy of its input, which
+# cupsTempFd names after the process number (five or more hex digits first).
+rasteriser_files() {
+  local pids
+  pids=$(sed -n 's|.*Started filter .*/gstoraster (PID \([0-9]*\)).*|\1|p' "$W/log/error_log" \
+         | xargs -r printf '%05x\n' | paste -sd'|')
+  echo "^(gs_${pids:+|$pids})"
+}
+tmp_left() { # tmp_left BEFORE [EXCLUDE]: dies when files were added
+  local after; after=$(tmp_listing "${2:-}")
+  [ "$1" = "$after" ] || die "temporary files left in $W/spool/tmp: $(comm -13 <(printf '%s\n' "$1") <(printf '%s\n' "$after") | tr '\n' ' ')"
+}
 chain_pids() {
   local p exe
   for p in /proc/[0-9]*; do
@@ -462,7 +476,7 @@ mono-secure)
   ;;
 cancel)
   make_pdf long 40 a4
-  tmp_before=$(ls -A "$W/spool/tmp" | grep -v '^gs_' | sort || true)
+  tmp_before=$(tmp_listing "$(rasteriser_files)")
   submit "long job" "$W/doc/long.pdf"
   # Wait until the driver's chain runs.
   running=""
@@ -493,10 +507,7 @@ cancel)
     sleep 0.1
   done
   [ -n "$runner_end" ] || die "cupsd never reaped ztmainfilter of job $JOB"
-  # Ghostscript (inside gstoraster) leaves its gs_* scratch file when it is
-  # killed; that one is CUPS's rasteriser's, not the driver's.
-  tmp_after=$(ls -A "$W/spool/tmp" | grep -v '^gs_' | sort || true)
-  [ "$tmp_before" = "$tmp_after" ] || die "temporary files left in $W/spool/tmp: $(comm -13 <(printf '%s\n' "$tmp_before") <(printf '%s\n' "$tmp_after") | tr '\n' ' ')"
+  tmp_left "$tmp_before" "$(rasteriser_files)"
   say "cancel: job $JOB canceled after $t_state s, chain stopped after $t_stop s (ztmainfilter $runner_end), no temporary file left"
   ;;
 makers)

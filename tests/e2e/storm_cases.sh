@@ -1,6 +1,7 @@
 # The load and cancel-storm cases of cups_e2e.sh, sourced by it once cupsd,
 # the listener and the queue $QUEUE are up; they use its helpers (submit,
-# wait_final, job_attr, job_errors, chain_pids, die, say).
+# wait_final, job_attr, job_errors, chain_pids, tmp_listing, tmp_left,
+# rasteriser_files, die, say).
 #
 #   load          24 jobs submitted at once on three queues, every one checked
 #                 with the inspector; no temporary file, no driver process
@@ -28,20 +29,6 @@ gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sColorConversionStrategy=Gray
   -dProcessColorModel=/DeviceGray -o "$W/doc/mono2.pdf" "$W/doc/mono-src.pdf" \
   || die "ghostscript could not make mono2.pdf"
 
-tmp_listing() { ls -A "$W/spool/tmp" | grep -Ev "${1:-^$}" | sort || true; }
-# CUPS's rasteriser leaves two kinds of file when a cancel kills it:
-# ghostscript's gs_* scratch file, and gstoraster's copy of its input, which
-# cupsTempFd names after the process number (five or more hex digits first).
-rasteriser_files() {
-  local pids
-  pids=$(sed -n 's|.*Started filter .*/gstoraster (PID \([0-9]*\)).*|\1|p' "$W/log/error_log" \
-         | xargs -r printf '%05x\n' | paste -sd'|')
-  echo "^(gs_${pids:+|$pids})"
-}
-tmp_left() { # tmp_left BEFORE [EXCLUDE]: dies when files were added
-  local after; after=$(tmp_listing "${2:-}")
-  [ "$1" = "$after" ] || die "temporary files left in $W/spool/tmp: $(comm -13 <(printf '%s\n' "$1") <(printf '%s\n' "$after") | tr '\n' ' ')"
-}
 job_filters() { # job_filters ID: program names of the driver's processes of job ID (argv[1])
   local p exe args
   for p in /proc/[0-9]*; do
