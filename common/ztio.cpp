@@ -126,6 +126,11 @@ long ZTGrowPipe(int fd, size_t bytes) {
   return capacity < 0 ? -1 : capacity;
 }
 
+void ZTGrowStdPipes() {
+  ZTGrowPipe(0, ZT_PIPE_BYTES);
+  ZTGrowPipe(1, ZT_PIPE_BYTES);
+}
+
 int ZTCopyAll(int in, int out, unsigned char* buf, size_t bufSize, uint64_t* total) {
   uint64_t count = 0;
   for (;;) {
@@ -291,10 +296,7 @@ int ZTStartFilter(int argc, char* argv[], int minArgc, int maxArgc, const char* 
   setbuf(stderr, nullptr);
   signal(SIGTERM, SIG_IGN);
   signal(SIGPIPE, SIG_IGN);
-  // Pipes made by a chain runner that does not grow them (a shell, the
-  // scheduler) would hand over 64 KiB per wake-up of the neighbour.
-  ZTGrowPipe(0, ZT_PIPE_BYTES);
-  ZTGrowPipe(1, ZT_PIPE_BYTES);
+  ZTGrowStdPipes();
   if (ZTParseFilterArgs(argc, argv, minArgc, maxArgc, args) == 0) return 0;
   fputs(usage, stderr);
   return -1;

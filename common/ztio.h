@@ -60,6 +60,10 @@ int ZTSetUnbuffered_FP(FILE* fp);
 long ZTGrowPipe(int fd, size_t bytes);
 // The pipe capacity the filters ask for: a chunk of lines per hand-over.
 constexpr size_t ZT_PIPE_BYTES = 1048576;
+// Grows standard input and output to ZT_PIPE_BYTES where they are pipes:
+// those a chain runner that does not grow them (a shell, the scheduler)
+// makes would hand over 64 KiB per wake-up of the neighbour.
+void ZTGrowStdPipes();
 // Copies everything up to end of file; *total receives the byte count.
 int ZTCopyAll(int in, int out, unsigned char* buf, size_t bufSize, uint64_t* total);
 

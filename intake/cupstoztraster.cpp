@@ -265,8 +265,7 @@ int main(int argc, char* argv[]) {
   signal(SIGTERM, CancelHandler);
   // A closed output pipe is reported as a write error, not a silent death.
   signal(SIGPIPE, SIG_IGN);
-  ZTGrowPipe(0, ZT_PIPE_BYTES);
-  ZTGrowPipe(1, ZT_PIPE_BYTES);
+  ZTGrowStdPipes();
   // Chunks are written straight from the copy buffer, not through a second one.
   ZTSetUnbuffered_FP(stdout);
   return RunIntake(argc, argv);
